@@ -1,0 +1,147 @@
+#include <epoxy/gl.h>
+
+#include "render/glwidget.h"
+#include "render/checkglerror.h"
+
+#include <QColor>
+#include <QDebug>
+#include <QDir>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const char *const imageFile = "fibre.bmp";
+const char *const shaderFile = "test.frag";
+const float initialThreshold = 0.4f;
+
+} // namespace
+
+GLWidget::GLWidget(QWidget *parent)
+    : QGLWidget(parent),
+      pixmap(imageFile),
+      threshold(initialThreshold)
+{
+    if (pixmap.isNull()) {
+        qDebug().noquote() << QString("Cannot load the image \"%1\" in %2: the view draws no image")
+                                  .arg(imageFile, QDir::currentPath());
+    }
+}
+
+GLWidget::~GLWidget()
+{
+    // The shader member deletes its GL object in its own destructor, which
+    // runs after this body: the context must be current by then.
+    makeCurrent();
+}
+
+QSize GLWidget::sizeHint() const
+{
+    return pixmap.size();
+}
+
+QSize GLWidget::minimumSizeHint() const
+{
+    return pixmap.size();
+}
+
+bool GLWidget::versionSupported(const char *version)
+{
+    int major = 0;
+    int minor = 0;
+    if (!version || std::sscanf(version, "%d.%d", &major, &minor) < 1)
+        return false;
+    return major > 1;
+}
+
+void GLWidget::scroll_horiz(int x)
+{
+    Q_UNUSED(x);
+    updateGL();
+}
+
+void GLWidget::scroll_vert(int y)
+{
+    Q_UNUSED(y);
+    updateGL();
+}
+
+void GLWidget::sett_terskel(int x)
+{
+    threshold = float(x / 100.0);
+    updateGL();
+}
+
+void GLWidget::initializeGL()
+{
+    // The box below runs a nested event loop, in which the toolkit may try
+    // to initialise this view again; one box is enough.
+    static bool refusing = false;
+    if (refusing)
+        return;
+    // No OpenGL 2.0 entry point may be called before this test passes.
+    if (!versionSupported(reinterpret_cast<const char *>(glGetString(GL_VERSION)))) {
+        refusing = true;
+        QMessageBox::critical(nullptr, "Varnok", "Need OpenGL version >= 2.0");
+        std::exit(-1);
+    }
+
+    fragShader.load(shaderFile);
+    checkGLError("glwidget.cpp", __LINE__);
+    glEnable(GL_TEXTURE_2D);
+    // The toolkit's default upload flips the rows; without that flip texture
+    // (0, 0) is the image's top-left corner, as paintGL's quad expects.
+    bindTexture(pixmap, GL_TEXTURE_2D, GL_RGBA8,
+                QGLContext::LinearFilteringBindOption | QGLContext::MipmapBindOption);
+    fragShader.use();
+
+    const int texture = fragShader.uniformLocation("Tekstur");
+    checkGLError("glwidget.cpp", __LINE__);
+    glUniform1i(texture, 0);
+    checkGLError("glwidget.cpp", __LINE__);
+    const int terskel = fragShader.uniformLocation("Terskel");
+    glUniform1f(terskel, initialThreshold);
+    if (texture == -1)
+        qDebug().noquote() << QString("The shader \"%1\" has no active uniform \"Tekstur\": the image cannot reach the shader").arg(shaderFile);
+    if (terskel == -1)
+        qDebug().noquote() << QString("The shader \"%1\" has no active uniform \"Terskel\": the slider cannot reach the shader").arg(shaderFile);
+
+    qglClearColor(QColor(Qt::darkGray));
+}
+
+void GLWidget::resizeGL(int w, int h)
+{
+    glViewport(0, 0, w, h);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, w, h, 0, 4.0, 15.0);
+    glMatrixMode(GL_MODELVIEW);
+    checkGLError("glwidget.cpp", __LINE__);
+    emit resized(QSize(width(), height()), pixmap.size());
+}
+
+void GLWidget::paintGL()
+{
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+    glTranslatef(0, 0, -10);
+    checkGLError("glwidget.cpp", __LINE__);
+
+    glUniform1f(fragShader.uniformLocation("Terskel"), threshold);
+
+    const float w = float(width());
+    const float h = float(height());
+    glBegin(GL_POLYGON);
+    glTexCoord2d(0, 0);
+    glVertex3f(0, 0, 0);
+    glTexCoord2d(0, 1);
+    glVertex3f(0, h, 0);
+    glTexCoord2d(1, 1);
+    glVertex3f(w, h, 0);
+    glTexCoord2d(1, 0);
+    glVertex3f(w, 0, 0);
+    glEnd();
+    checkGLError("glwidget.cpp", __LINE__);
+}

@@ -1,0 +1,95 @@
+// makefibre OUTPUT [SIZE]
+// Draws a deterministic fibre-like test image: tangled bright strands of
+// varying brightness over a darker, noisy background. The same arguments
+// always give the same bytes, whatever the platform.
+
+#include <QColor>
+#include <QImage>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// A small fixed generator: the standard distributions differ between
+// library implementations, this does not.
+class Random
+{
+public:
+    explicit Random(std::uint64_t seed) : state(seed) {}
+    double uniform()
+    {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return double(state >> 11) / double(1ULL << 53);
+    }
+    double range(double low, double high) { return low + (high - low) * uniform(); }
+
+private:
+    std::uint64_t state;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: makefibre OUTPUT [SIZE]\n");
+        return 2;
+    }
+    const int size = argc > 2 ? std::atoi(argv[2]) : 512;
+    if (size < 16 || size > 16384) {
+        std::fprintf(stderr, "makefibre: SIZE must be 16..16384\n");
+        return 2;
+    }
+    Random random(20261207);
+    std::vector<float> light(std::size_t(size) * size, 0.0f);
+
+    // Strands: smooth random walks with a soft round cross-section.
+    const double scale = size / 512.0;
+    const int strands = 46;
+    for (int s = 0; s < strands; ++s) {
+        double x = random.range(0, size), y = random.range(0, size);
+        double heading = random.range(0, 2 * M_PI);
+        const double brightness = random.range(0.3, 1.0);
+        const double radius = random.range(1.2, 3.5) * scale;
+        const int steps = int(random.range(300, 900) * scale);
+        double turn = 0;
+        for (int step = 0; step < steps; ++step) {
+            turn = 0.92 * turn + random.range(-0.02, 0.02);
+            heading += turn;
+            x += std::cos(heading);
+            y += std::sin(heading);
+            const int reach = int(std::ceil(radius * 2));
+            for (int dy = -reach; dy <= reach; ++dy) {
+                for (int dx = -reach; dx <= reach; ++dx) {
+                    const int px = int(x) + dx, py = int(y) + dy;
+                    if (px < 0 || py < 0 || px >= size || py >= size)
+                        continue;
+                    const double d2 = (px - x) * (px - x) + (py - y) * (py - y);
+                    float &cell = light[std::size_t(py) * size + px];
+                    cell = std::max(cell, float(brightness * std::exp(-d2 / (radius * radius))));
+                }
+            }
+        }
+    }
+
+    QImage image(size, size, QImage::Format_RGB32);
+    for (int py = 0; py < size; ++py) {
+        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(py));
+        for (int px = 0; px < size; ++px) {
+            const double background = 0.10 + 0.05 * std::sin(px * 0.011 + py * 0.007) + random.range(-0.05, 0.05);
+            const double v = std::clamp(background + light[std::size_t(py) * size + px], 0.0, 1.0);
+            // A faint warm cast, as stained fibres under a lamp.
+            row[px] = qRgb(int(v * 255), int(v * 240), int(v * 215));
+        }
+    }
+    if (!image.save(argv[1], "BMP")) {
+        std::fprintf(stderr, "makefibre: cannot write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}

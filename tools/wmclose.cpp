@@ -1,0 +1,106 @@
+// wmclose [--wait SECONDS] TITLE
+// Sends WM_DELETE_WINDOW to every top-level window titled TITLE, as a window
+// manager's close button would. With --wait, waits for such a window to
+// appear first. Exits 0 when a window was asked, 1 when none was found.
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string windowTitle(Display *display, Window window)
+{
+    Atom netName = XInternAtom(display, "_NET_WM_NAME", False);
+    Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    std::string title;
+    if (XGetWindowProperty(display, window, netName, 0, 1024, False, utf8, &type, &format,
+                           &count, &after, &data) == Success && data) {
+        title.assign(reinterpret_cast<char *>(data), count);
+        XFree(data);
+        return title;
+    }
+    char *name = nullptr;
+    if (XFetchName(display, window, &name) && name) {
+        title = name;
+        XFree(name);
+    }
+    return title;
+}
+
+void findWindows(Display *display, Window parent, const std::string &title, std::vector<Window> &found)
+{
+    Window root, parentOut, *children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(display, parent, &root, &parentOut, &children, &count))
+        return;
+    for (unsigned int i = 0; i < count; ++i) {
+        if (windowTitle(display, children[i]) == title)
+            found.push_back(children[i]);
+        else
+            findWindows(display, children[i], title, found);
+    }
+    if (children)
+        XFree(children);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    double wait = 0;
+    int arg = 1;
+    if (arg + 1 < argc && std::strcmp(argv[arg], "--wait") == 0) {
+        wait = std::atof(argv[arg + 1]);
+        arg += 2;
+    }
+    if (arg + 1 != argc) {
+        std::fprintf(stderr, "usage: wmclose [--wait SECONDS] TITLE\n");
+        return 2;
+    }
+    const std::string title = argv[arg];
+    Display *display = XOpenDisplay(nullptr);
+    if (!display) {
+        std::fprintf(stderr, "wmclose: cannot open the display\n");
+        return 2;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(wait);
+    std::vector<Window> found;
+    for (;;) {
+        findWindows(display, DefaultRootWindow(display), title, found);
+        if (!found.empty() || std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
+    const Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    for (Window window : found) {
+        XEvent event;
+        std::memset(&event, 0, sizeof event);
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = protocols;
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = long(deleteWindow);
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display, window, False, NoEventMask, &event);
+    }
+    XCloseDisplay(display);
+    if (found.empty()) {
+        std::fprintf(stderr, "wmclose: no window titled \"%s\"\n", title.c_str());
+        return 1;
+    }
+    return 0;
+}
