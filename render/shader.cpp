@@ -57,6 +57,8 @@ void Shader::load(const char *path)
     std::ifstream file;
     if (!std::filesystem::is_directory(path, ec))
         file.open(path, std::ios::in | std::ios::binary);
+    else
+        file.setstate(std::ios::failbit);
     if (!file.is_open()) {
         qDebug().noquote() << QString("Cannot read the shader source \"%1\" in %2: the shader is compiled from an empty source")
                                   .arg(QString::fromLocal8Bit(path), QDir::currentPath());

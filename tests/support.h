@@ -1,0 +1,88 @@
+#ifndef TESTS_SUPPORT_H
+#define TESTS_SUPPORT_H
+
+// Small helpers shared by the suites: a message handler of the tests' own,
+// a working directory holding chosen data files, and a current GL context.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtGlobal>
+
+#include <memory>
+
+// Collects every debug message while it lives, byte for byte as the
+// handler receives it.
+class MessageLog
+{
+public:
+    MessageLog() { previous = qInstallMessageHandler(&MessageLog::handle); current() = this; }
+    ~MessageLog()
+    {
+        qInstallMessageHandler(previous);
+        current() = nullptr;
+    }
+    QStringList messages;
+    // Messages containing the given text.
+    QStringList matching(const QString &text) const { return messages.filter(text); }
+
+private:
+    static MessageLog *&current()
+    {
+        static MessageLog *log = nullptr;
+        return log;
+    }
+    static void handle(QtMsgType type, const QMessageLogContext &, const QString &message)
+    {
+        if (current() && type == QtDebugMsg)
+            current()->messages << message;
+    }
+    QtMessageHandler previous;
+};
+
+// A fresh temporary directory made the working directory, for the files the
+// view reads by bare name; the old working directory comes back afterwards.
+class DataDir
+{
+public:
+    DataDir() : previous(QDir::currentPath()) { QDir::setCurrent(dir.path()); }
+    ~DataDir() { QDir::setCurrent(previous); }
+    QString path() const { return dir.path(); }
+    bool write(const QString &name, const QByteArray &bytes) const
+    {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+    bool writeImage(const QImage &image) const { return image.save(dir.filePath("fibre.bmp"), "BMP"); }
+
+private:
+    QTemporaryDir dir;
+    QString previous;
+};
+
+// An offscreen compatibility context made current, for code that needs one
+// but no widget.
+class GLContext
+{
+public:
+    GLContext()
+    {
+        surface.create();
+        context.create();
+        context.makeCurrent(&surface);
+    }
+    ~GLContext() { context.doneCurrent(); }
+    bool isCurrent() const { return QOpenGLContext::currentContext() == &context; }
+
+private:
+    QOffscreenSurface surface;
+    QOpenGLContext context;
+};
+
+#endif

@@ -1,0 +1,39 @@
+# Shared set-up of ./run and ./test: installs what a fresh Debian 12 machine
+# lacks, then configures and builds into build/. Sourced, not run.
+
+OMBREL_PACKAGES=(
+    cmake g++ make pkg-config
+    qtbase5-dev libqt5opengl5-dev libepoxy-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
+    xvfb xauth xdotool imagemagick
+    clang libclang-rt-14-dev valgrind
+)
+
+ensure_packages() {
+    local missing=()
+    local package
+    for package in "${OMBREL_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$package")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# build_project DIR [cmake options...]
+build_project() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)" -- --no-print-directory | grep -v -E '^\[ *[0-9]+%\]' || true
+    test "${PIPESTATUS[0]}" -eq 0
+}
+
+# Xvfb with Mesa's software OpenGL, one screen large enough for any test.
+headless() {
+    LIBGL_ALWAYS_SOFTWARE=1 xvfb-run -a -s "-screen 0 1600x1200x24 +extension GLX" "$@"
+}
