@@ -1,0 +1,254 @@
+#include <epoxy/gl.h>
+
+#include "render/glwidget.h"
+#include "support.h"
+#include "swapcounter.h"
+
+#include <QImage>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cstdlib>
+
+namespace {
+
+// A step shader with the line structure real ones have: a version line,
+// comments and a macro. Texels whose red passes Terskel turn green; the
+// rest keep red and blue. Blue marks the image's left half.
+const char *const stepShader =
+    "#version 110\n"
+    "// step over the red channel\n"
+    "#define PASS(t) vec4(0.0, 1.0, t.b, 1.0)\n"
+    "uniform sampler2D Tekstur;\n"
+    "uniform float Terskel;\n"
+    "void main()\n"
+    "{\n"
+    "    vec4 t = texture2D(Tekstur, gl_TexCoord[0].st);\n"
+    "    gl_FragColor = t.r > Terskel ? PASS(t) : vec4(t.r, 0.0, t.b, 1.0);\n"
+    "}\n";
+
+// Red 191 over the top half and 64 below it, blue 255 on the left half:
+// top and bottom differ, and so do left and right.
+QImage twoTone(int size = 512)
+{
+    QImage image(size, size, QImage::Format_RGB32);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            image.setPixel(x, y, qRgb(y < size / 2 ? 191 : 64, 0, x < size / 2 ? 255 : 0));
+    return image;
+}
+
+bool near(QRgb actual, QRgb expected)
+{
+    return std::abs(qRed(actual) - qRed(expected)) <= 3 && std::abs(qGreen(actual) - qGreen(expected)) <= 3
+        && std::abs(qBlue(actual) - qBlue(expected)) <= 3;
+}
+
+QString describe(QRgb colour)
+{
+    return QString("(%1, %2, %3)").arg(qRed(colour)).arg(qGreen(colour)).arg(qBlue(colour));
+}
+
+} // namespace
+
+class TestGLWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parsesVersion_data();
+    void parsesVersion();
+    void drawsThroughThreshold_data();
+    void drawsThroughThreshold();
+    void resizeReachesEveryCorner();
+    void scrollSlotsRepaintSameImage();
+    void reportsShaderThatCannotBeReached();
+    void reportsMissingImage();
+    void destroysUnshownView();
+};
+
+void TestGLWidget::parsesVersion_data()
+{
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<bool>("supported");
+
+    QTest::newRow("Mesa compatibility") << QByteArray("4.5 (Compatibility Profile) Mesa 22.3.6") << true;
+    QTest::newRow("2.0") << QByteArray("2.0") << true;
+    QTest::newRow("2.1 with vendor") << QByteArray("2.1 Mesa 22.3.6") << true;
+    QTest::newRow("two-digit major") << QByteArray("10.2") << true;
+    QTest::newRow("major only") << QByteArray("3") << true;
+    QTest::newRow("1.5") << QByteArray("1.5 Mesa 22.3.6") << false;
+    QTest::newRow("1.9 minor not examined") << QByteArray("1.9") << false;
+    QTest::newRow("0.9") << QByteArray("0.9") << false;
+    QTest::newRow("negative") << QByteArray("-3.0") << false;
+    QTest::newRow("empty") << QByteArray("") << false;
+    QTest::newRow("no leading number") << QByteArray("OpenGL ES 3.2") << false;
+    QTest::newRow("missing") << QByteArray() << false;
+}
+
+void TestGLWidget::parsesVersion()
+{
+    QFETCH(QByteArray, version);
+    QFETCH(bool, supported);
+    QCOMPARE(GLWidget::versionSupported(version.isNull() ? nullptr : version.constData()), supported);
+}
+
+void TestGLWidget::drawsThroughThreshold_data()
+{
+    QTest::addColumn<int>("slider");
+    QTest::addColumn<QRgb>("topLeft");
+    QTest::addColumn<QRgb>("topRight");
+    QTest::addColumn<QRgb>("bottomLeft");
+    QTest::addColumn<QRgb>("bottomRight");
+
+    QTest::newRow("before the slider moves, 0.4") << -1 << qRgb(0, 255, 255) << qRgb(0, 255, 0)
+                                                  << qRgb(64, 0, 255) << qRgb(64, 0, 0);
+    QTest::newRow("0: all pass") << 0 << qRgb(0, 255, 255) << qRgb(0, 255, 0) << qRgb(0, 255, 255)
+                                 << qRgb(0, 255, 0);
+    QTest::newRow("40: top passes") << 40 << qRgb(0, 255, 255) << qRgb(0, 255, 0) << qRgb(64, 0, 255)
+                                    << qRgb(64, 0, 0);
+    QTest::newRow("100: none passes") << 100 << qRgb(191, 0, 255) << qRgb(191, 0, 0) << qRgb(64, 0, 255)
+                                      << qRgb(64, 0, 0);
+}
+
+void TestGLWidget::drawsThroughThreshold()
+{
+    QFETCH(int, slider);
+    QFETCH(QRgb, topLeft);
+    QFETCH(QRgb, topRight);
+    QFETCH(QRgb, bottomLeft);
+    QFETCH(QRgb, bottomRight);
+    DataDir dir;
+    QVERIFY(dir.writeImage(twoTone()));
+    QVERIFY(dir.write("test.frag", stepShader));
+    MessageLog log;
+    GLWidget view;
+    QCOMPARE(view.sizeHint(), QSize(512, 512));
+    QCOMPARE(view.minimumSizeHint(), QSize(512, 512));
+    view.resize(512, 512);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    if (slider >= 0)
+        view.sett_terskel(slider);
+    const QImage frame = view.grabFrameBuffer();
+    QCOMPARE(frame.size(), QSize(512, 512));
+    const struct {
+        QPoint at;
+        QRgb expected;
+    } checks[] = {{{128, 128}, topLeft}, {{384, 128}, topRight}, {{128, 384}, bottomLeft}, {{384, 384}, bottomRight}};
+    for (const auto &check : checks) {
+        const QRgb actual = frame.pixel(check.at);
+        QVERIFY2(near(actual, check.expected),
+                 qPrintable(QString("at (%1, %2): %3, expected %4")
+                                .arg(check.at.x())
+                                .arg(check.at.y())
+                                .arg(describe(actual), describe(check.expected))));
+    }
+    QVERIFY2(log.messages.isEmpty(), qPrintable(log.messages.join('\n')));
+}
+
+void TestGLWidget::resizeReachesEveryCorner()
+{
+    DataDir dir;
+    QVERIFY(dir.writeImage(twoTone()));
+    QVERIFY(dir.write("test.frag", stepShader));
+    GLWidget view;
+    QSignalSpy resized(&view, &GLWidget::resized);
+    view.resize(512, 512);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.resize(300, 200);
+    QTRY_VERIFY(!resized.isEmpty() && resized.last().at(0).toSize() == QSize(300, 200));
+    QCOMPARE(resized.last().at(1).toSize(), QSize(512, 512));
+
+    view.sett_terskel(100);
+    const QImage frame = view.grabFrameBuffer();
+    QCOMPARE(frame.size(), QSize(300, 200));
+    // The image's corners sit at the widget's corners. The outermost pixels
+    // blend with the opposite edge (the upload's repeat wrapping), so the
+    // exact colours are checked one pixel in.
+    QVERIFY(near(frame.pixel(1, 1), qRgb(191, 0, 255)));
+    QVERIFY(near(frame.pixel(298, 1), qRgb(191, 0, 0)));
+    QVERIFY(near(frame.pixel(1, 198), qRgb(64, 0, 255)));
+    QVERIFY(near(frame.pixel(298, 198), qRgb(64, 0, 0)));
+    // And nothing of the dark grey clear colour shows along any edge.
+    const QRgb grey = QColor(Qt::darkGray).rgb();
+    for (int x = 0; x < 300; ++x)
+        QVERIFY(!near(frame.pixel(x, 0), grey) && !near(frame.pixel(x, 199), grey));
+    for (int y = 0; y < 200; ++y)
+        QVERIFY(!near(frame.pixel(0, y), grey) && !near(frame.pixel(299, y), grey));
+}
+
+void TestGLWidget::scrollSlotsRepaintSameImage()
+{
+    DataDir dir;
+    QVERIFY(dir.writeImage(twoTone()));
+    QVERIFY(dir.write("test.frag", stepShader));
+    GLWidget view;
+    view.resize(512, 512);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const QImage before = view.grabFrameBuffer();
+    const int swaps = swapCount();
+    view.scroll_horiz(120);
+    view.scroll_vert(80);
+    QCOMPARE(swapCount(), swaps + 2);
+    QCOMPARE(view.grabFrameBuffer(), before);
+}
+
+void TestGLWidget::reportsShaderThatCannotBeReached()
+{
+    DataDir dir;
+    QVERIFY(dir.writeImage(twoTone(64)));
+    QVERIFY(dir.write("test.frag", "void main() { gl_FragColor = vec4(1.0); }\n"));
+    MessageLog log;
+    GLWidget view;
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QCOMPARE(log.matching("slider cannot reach the shader").size(), 1);
+    QCOMPARE(log.matching("image cannot reach the shader").size(), 1);
+
+    // A program that failed to link makes the next GL calls fail; the
+    // view reports them with its own file name and goes on drawing.
+    DataDir broken;
+    QVERIFY(broken.writeImage(twoTone(64)));
+    QVERIFY(broken.write("test.frag", "void main() { this is not GLSL }\n"));
+    MessageLog brokenLog;
+    GLWidget brokenView;
+    brokenView.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&brokenView));
+    QVERIFY(!brokenLog.matching("error").isEmpty());
+    QVERIFY2(!brokenLog.matching("\"glError in glwidget.cpp:").isEmpty(), qPrintable(brokenLog.messages.join('\n')));
+    const int swaps = swapCount();
+    brokenView.sett_terskel(50);
+    QCOMPARE(swapCount(), swaps + 1);
+}
+
+void TestGLWidget::reportsMissingImage()
+{
+    DataDir dir;
+    QVERIFY(dir.write("test.frag", stepShader));
+    MessageLog log;
+    GLWidget view;
+    const QStringList reports = log.matching("\"fibre.bmp\"");
+    QCOMPARE(reports.size(), 1);
+    QVERIFY2(reports[0].contains(QDir::currentPath()), qPrintable(reports[0]));
+    QCOMPARE(view.sizeHint(), QSize(0, 0));
+    view.resize(64, 64);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.sett_terskel(10);
+    QCOMPARE(view.grabFrameBuffer().size(), QSize(64, 64));
+}
+
+void TestGLWidget::destroysUnshownView()
+{
+    DataDir dir;
+    QVERIFY(dir.writeImage(twoTone(16)));
+    // Never shown, so it never had a context: destroying it must not
+    // reach for OpenGL.
+    delete new GLWidget;
+}
+
+QTEST_MAIN(TestGLWidget)
+#include "tst_glwidget.moc"
