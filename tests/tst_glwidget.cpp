@@ -56,6 +56,7 @@ class TestGLWidget : public QObject
     Q_OBJECT
 
 private slots:
+    void exposesSignalAndSlots();
     void parsesVersion_data();
     void parsesVersion();
     void drawsThroughThreshold_data();
@@ -66,6 +67,35 @@ private slots:
     void reportsMissingImage();
     void destroysUnshownView();
 };
+
+void TestGLWidget::exposesSignalAndSlots()
+{
+    // Peers connect by signature, so names, parameter names and kinds matter.
+    const QMetaObject &meta = GLWidget::staticMetaObject;
+    QCOMPARE(meta.className(), "GLWidget");
+    const struct {
+        const char *signature;
+        QMetaMethod::MethodType type;
+        QList<QByteArray> names;
+    } methods[] = {
+        {"resized(QSize,QSize)", QMetaMethod::Signal, {"windowSize", "textureSize"}},
+        {"scroll_horiz(int)", QMetaMethod::Slot, {"x"}},
+        {"scroll_vert(int)", QMetaMethod::Slot, {"y"}},
+        {"sett_terskel(int)", QMetaMethod::Slot, {"x"}},
+    };
+    int previous = -1;
+    for (const auto &expected : methods) {
+        const int index = meta.indexOfMethod(expected.signature);
+        QVERIFY2(index > previous, expected.signature);
+        previous = index;
+        const QMetaMethod method = meta.method(index);
+        QCOMPARE(method.methodType(), expected.type);
+        QCOMPARE(method.parameterNames(), expected.names);
+        QCOMPARE(method.returnType(), int(QMetaType::Void));
+        if (expected.type == QMetaMethod::Slot)
+            QCOMPARE(method.access(), QMetaMethod::Public);
+    }
+}
 
 void TestGLWidget::parsesVersion_data()
 {

@@ -1,0 +1,142 @@
+// The real ombrel-gl, run as a user would: started in a folder, its window
+// closed as a window manager would, its modal box answered with a key.
+
+#include "support.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+const char *const missingTerskel =
+    "uniform sampler2D Tekstur;\n"
+    "void main() { gl_FragColor = texture2D(Tekstur, gl_TexCoord[0].st); }\n";
+
+class App
+{
+public:
+    explicit App(const QString &folder, const QString &glVersion = QString())
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!glVersion.isEmpty())
+            env.insert("MESA_GL_VERSION_OVERRIDE", glVersion);
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(folder);
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start(OMBREL_GL, QStringList());
+    }
+    ~App()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    // Everything it printed on standard error so far.
+    QString errors()
+    {
+        stderrText += QString::fromLocal8Bit(process.readAllStandardError());
+        return stderrText;
+    }
+    bool waitForError(const QString &text, int ms = 20000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!errors().contains(text)) {
+            if (timer.elapsed() > ms || process.state() == QProcess::NotRunning)
+                return false;
+            process.waitForReadyRead(100);
+        }
+        return true;
+    }
+    bool closeWindow() { return QProcess::execute(OMBREL_WMCLOSE, {"--wait", "20", "Ombrel GL"}) == 0; }
+    bool finished(int ms = 20000) { return process.waitForFinished(ms) && process.exitStatus() == QProcess::NormalExit; }
+    int exitCode() const { return process.exitCode(); }
+    bool running() const { return process.state() != QProcess::NotRunning; }
+
+    QProcess process;
+
+private:
+    QString stderrText;
+};
+
+QString run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(30000);
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
+
+class TestApp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startsAndClosesWithZero_data();
+    void startsAndClosesWithZero();
+    void refusesOldOpenGL();
+    void reportsMissingData();
+};
+
+void TestApp::startsAndClosesWithZero_data()
+{
+    QTest::addColumn<QString>("glVersion");
+    QTest::newRow("driver's own version") << QString();
+    QTest::newRow("2.0") << QString("2.0");
+    QTest::newRow("2.1") << QString("2.1");
+}
+
+void TestApp::startsAndClosesWithZero()
+{
+    QFETCH(QString, glVersion);
+    DataDir dir;
+    QVERIFY(QFile::copy(OMBREL_SAMPLE "/fibre.bmp", dir.path() + "/fibre.bmp"));
+    QVERIFY(dir.write("test.frag", missingTerskel));
+    App app(dir.path(), glVersion);
+    // The shader's report shows the version test passed and the program was built.
+    QVERIFY2(app.waitForError("slider cannot reach the shader"), qPrintable(app.errors()));
+    QVERIFY(app.closeWindow());
+    QVERIFY(app.finished());
+    QCOMPARE(app.exitCode(), 0);
+    QVERIFY2(!app.errors().contains("glError"), qPrintable(app.errors()));
+}
+
+void TestApp::refusesOldOpenGL()
+{
+    DataDir dir;
+    QVERIFY(QFile::copy(OMBREL_SAMPLE "/fibre.bmp", dir.path() + "/fibre.bmp"));
+    QVERIFY(dir.write("test.frag", missingTerskel));
+    App app(dir.path(), "1.5");
+    const QString box = run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Varnok$"}).section('\n', 0, 0);
+    QVERIFY2(!box.isEmpty(), "no \"Varnok\" box appeared");
+    // The box waits for its answer; the process must not end on its own.
+    QTest::qWait(300);
+    QVERIFY(app.running());
+    QCOMPARE(QProcess::execute("xdotool", {"key", "--window", box, "Return"}), 0);
+    QVERIFY(app.finished());
+    QCOMPARE(app.exitCode(), 255);
+    // No shader was built: its report never came.
+    QVERIFY2(!app.errors().contains("cannot reach the shader"), qPrintable(app.errors()));
+}
+
+void TestApp::reportsMissingData()
+{
+    DataDir dir;
+    App app(dir.path());
+    QVERIFY2(app.waitForError("\"test.frag\""), qPrintable(app.errors()));
+    QVERIFY(app.closeWindow());
+    QVERIFY(app.finished());
+    QCOMPARE(app.exitCode(), 0);
+    // One report for each file, naming it and the folder it was looked for in.
+    const QStringList lines = app.errors().split('\n');
+    const QString folder = QDir(dir.path()).canonicalPath();
+    QCOMPARE(lines.filter("\"fibre.bmp\"").filter(folder).size(), 1);
+    QCOMPARE(lines.filter("\"test.frag\"").filter(folder).size(), 1);
+}
+
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"
