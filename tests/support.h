@@ -38,10 +38,13 @@ private:
         static MessageLog *log = nullptr;
         return log;
     }
-    static void handle(QtMsgType type, const QMessageLogContext &, const QString &message)
+    // Debug messages are the ones under test; the rest go on to be printed.
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
         if (current() && type == QtDebugMsg)
             current()->messages << message;
+        else if (current() && current()->previous)
+            current()->previous(type, context, message);
     }
     QtMessageHandler previous;
 };

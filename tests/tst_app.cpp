@@ -1,65 +1,13 @@
 // The real ombrel-gl, run as a user would: started in a folder, its window
 // closed as a window manager would, its modal box answered with a key.
 
+#include "appprocess.h"
 #include "support.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
 
 namespace {
-
-const char *const missingTerskel =
-    "uniform sampler2D Tekstur;\n"
-    "void main() { gl_FragColor = texture2D(Tekstur, gl_TexCoord[0].st); }\n";
-
-class App
-{
-public:
-    explicit App(const QString &folder, const QString &glVersion = QString())
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (!glVersion.isEmpty())
-            env.insert("MESA_GL_VERSION_OVERRIDE", glVersion);
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(folder);
-        process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start(OMBREL_GL, QStringList());
-    }
-    ~App()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-    // Everything it printed on standard error so far.
-    QString errors()
-    {
-        stderrText += QString::fromLocal8Bit(process.readAllStandardError());
-        return stderrText;
-    }
-    bool waitForError(const QString &text, int ms = 20000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!errors().contains(text)) {
-            if (timer.elapsed() > ms || process.state() == QProcess::NotRunning)
-                return false;
-            process.waitForReadyRead(100);
-        }
-        return true;
-    }
-    bool closeWindow() { return QProcess::execute(OMBREL_WMCLOSE, {"--wait", "20", "Ombrel GL"}) == 0; }
-    bool finished(int ms = 20000) { return process.waitForFinished(ms) && process.exitStatus() == QProcess::NormalExit; }
-    int exitCode() const { return process.exitCode(); }
-    bool running() const { return process.state() != QProcess::NotRunning; }
-
-    QProcess process;
-
-private:
-    QString stderrText;
-};
 
 QString run(const QString &program, const QStringList &arguments)
 {
@@ -95,8 +43,8 @@ void TestApp::startsAndClosesWithZero()
     QFETCH(QString, glVersion);
     DataDir dir;
     QVERIFY(QFile::copy(OMBREL_SAMPLE "/fibre.bmp", dir.path() + "/fibre.bmp"));
-    QVERIFY(dir.write("test.frag", missingTerskel));
-    App app(dir.path(), glVersion);
+    QVERIFY(dir.write("test.frag", missingTerskelShader()));
+    AppProcess app(dir.path(), glVersion);
     // The shader's report shows the version test passed and the program was built.
     QVERIFY2(app.waitForError("slider cannot reach the shader"), qPrintable(app.errors()));
     QVERIFY(app.closeWindow());
@@ -109,9 +57,9 @@ void TestApp::refusesOldOpenGL()
 {
     DataDir dir;
     QVERIFY(QFile::copy(OMBREL_SAMPLE "/fibre.bmp", dir.path() + "/fibre.bmp"));
-    QVERIFY(dir.write("test.frag", missingTerskel));
-    App app(dir.path(), "1.5");
-    const QString box = run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Varnok$"}).section('\n', 0, 0);
+    QVERIFY(dir.write("test.frag", missingTerskelShader()));
+    AppProcess app(dir.path(), "1.5");
+    const QString box = run("xdotool", {"search", "--sync", "--onlyvisible", "--pid", QString::number(app.process.processId()), "--name", "^Varnok$"}).section('\n', 0, 0);
     QVERIFY2(!box.isEmpty(), "no \"Varnok\" box appeared");
     // The box waits for its answer; the process must not end on its own.
     QTest::qWait(300);
@@ -126,7 +74,7 @@ void TestApp::refusesOldOpenGL()
 void TestApp::reportsMissingData()
 {
     DataDir dir;
-    App app(dir.path());
+    AppProcess app(dir.path());
     QVERIFY2(app.waitForError("\"test.frag\""), qPrintable(app.errors()));
     QVERIFY(app.closeWindow());
     QVERIFY(app.finished());

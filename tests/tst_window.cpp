@@ -5,7 +5,9 @@
 #include "support.h"
 #include "swapcounter.h"
 
+#include <QGLContext>
 #include <QHBoxLayout>
+#include <QOpenGLContext>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
@@ -23,6 +25,29 @@ const char *const stepShader =
     "    vec4 t = texture2D(Tekstur, gl_TexCoord[0].st);\n"
     "    gl_FragColor = t.r > Terskel ? vec4(0.0, 1.0, 0.0, 1.0) : vec4(1.0, 0.0, 0.0, 1.0);\n"
     "}\n";
+
+// What the view's teardown did when it deleted its shader object.
+struct Deletion {
+    int calls = 0;
+    GLuint shader = 0;
+    QOpenGLContext *context = nullptr;
+    GLint flagged = GL_FALSE;
+    GLenum error = GL_NO_ERROR;
+};
+Deletion deletion;
+void(EPOXY_CALLSPEC *realDeleteShader)(GLuint) = nullptr;
+
+// Stands in for glDeleteShader in the loader's table: notes the context
+// current at the call and, in that same context, what became of the name.
+void EPOXY_CALLSPEC recordDeleteShader(GLuint shader)
+{
+    ++deletion.calls;
+    deletion.shader = shader;
+    deletion.context = QOpenGLContext::currentContext();
+    realDeleteShader(shader);
+    glGetShaderiv(shader, GL_DELETE_STATUS, &deletion.flagged);
+    deletion.error = glGetError();
+}
 
 QImage plain(int size)
 {
@@ -43,6 +68,7 @@ private slots:
     void arrangesViewAndSlider();
     void sliderDrivesView();
     void scrollsWhenSmallerThanImage();
+    void closingDeletesShaderInViewContext();
 
 private:
     DataDir *data = nullptr;
@@ -141,6 +167,40 @@ void TestWindow::scrollsWhenSmallerThanImage()
     QTRY_COMPARE(view->size(), scrollArea->viewport()->size());
     QVERIFY(view->width() > 512 && view->height() > 512);
     QVERIFY(!scrollArea->horizontalScrollBar()->isVisible());
+}
+
+void TestWindow::closingDeletesShaderInViewContext()
+{
+    auto *window = new Window;
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    auto *view = window->findChild<GLWidget *>();
+    view->makeCurrent();
+    QOpenGLContext *viewContext = view->context()->contextHandle();
+    GLint program = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    GLuint shader = 0;
+    GLsizei count = 0;
+    glGetAttachedShaders(GLuint(program), 1, &count, &shader);
+    QCOMPARE(count, 1);
+
+    // Another context current when the window goes: the teardown must make
+    // the view's own current before it deletes.
+    GLContext other;
+    QVERIFY(other.isCurrent());
+    realDeleteShader = epoxy_glDeleteShader;
+    epoxy_glDeleteShader = recordDeleteShader;
+    window->close();
+    delete window;
+    epoxy_glDeleteShader = realDeleteShader;
+
+    QCOMPARE(deletion.calls, 1);
+    QCOMPARE(deletion.shader, shader);
+    QVERIFY(deletion.context == viewContext);
+    // Still attached to the program, which is kept, so OpenGL flags the
+    // object for deletion rather than freeing the name at once.
+    QCOMPARE(deletion.flagged, GL_TRUE);
+    QCOMPARE(deletion.error, GLenum(GL_NO_ERROR));
 }
 
 QTEST_MAIN(TestWindow)

@@ -28,9 +28,15 @@ ensure_packages() {
 build_project() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)" -- --no-print-directory | grep -v -E '^\[ *[0-9]+%\]' || true
-    test "${PIPESTATUS[0]}" -eq 0
+    mkdir -p "$dir"
+    local log="$dir/build.log"
+    # Only warnings and errors are shown; the log keeps the rest.
+    if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" && cmake --build "$dir" -j"$(nproc)"; } >"$log" 2>&1; then
+        cat "$log" >&2
+        echo "Build in $dir failed" >&2
+        return 1
+    fi
+    grep -E 'warning:|error:' "$log" >&2 || true
 }
 
 # Xvfb with Mesa's software OpenGL, one screen large enough for any test.

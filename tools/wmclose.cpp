@@ -1,7 +1,8 @@
-// wmclose [--wait SECONDS] TITLE
+// wmclose [--wait SECONDS] [--pid PID] TITLE
 // Sends WM_DELETE_WINDOW to every top-level window titled TITLE, as a window
-// manager's close button would. With --wait, waits for such a window to
-// appear first. Exits 0 when a window was asked, 1 when none was found.
+// manager's close button would; with --pid, only to those of that process.
+// With --wait, waits for such a window to appear first. Exits 0 when a
+// window was asked, 1 when none was found.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -40,17 +41,34 @@ std::string windowTitle(Display *display, Window window)
     return title;
 }
 
-void findWindows(Display *display, Window parent, const std::string &title, std::vector<Window> &found)
+long windowPid(Display *display, Window window)
+{
+    Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    long pid = -1;
+    if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
+                           &data) == Success && data) {
+        if (count == 1 && format == 32)
+            pid = long(*reinterpret_cast<unsigned long *>(data));
+        XFree(data);
+    }
+    return pid;
+}
+
+void findWindows(Display *display, Window parent, const std::string &title, long pid, std::vector<Window> &found)
 {
     Window root, parentOut, *children = nullptr;
     unsigned int count = 0;
     if (!XQueryTree(display, parent, &root, &parentOut, &children, &count))
         return;
     for (unsigned int i = 0; i < count; ++i) {
-        if (windowTitle(display, children[i]) == title)
+        if (windowTitle(display, children[i]) == title && (pid < 0 || windowPid(display, children[i]) == pid))
             found.push_back(children[i]);
         else
-            findWindows(display, children[i], title, found);
+            findWindows(display, children[i], title, pid, found);
     }
     if (children)
         XFree(children);
@@ -61,13 +79,19 @@ void findWindows(Display *display, Window parent, const std::string &title, std:
 int main(int argc, char **argv)
 {
     double wait = 0;
+    long pid = -1;
     int arg = 1;
-    if (arg + 1 < argc && std::strcmp(argv[arg], "--wait") == 0) {
-        wait = std::atof(argv[arg + 1]);
+    while (arg + 1 < argc && argv[arg][0] == '-') {
+        if (std::strcmp(argv[arg], "--wait") == 0)
+            wait = std::atof(argv[arg + 1]);
+        else if (std::strcmp(argv[arg], "--pid") == 0)
+            pid = std::atol(argv[arg + 1]);
+        else
+            break;
         arg += 2;
     }
     if (arg + 1 != argc) {
-        std::fprintf(stderr, "usage: wmclose [--wait SECONDS] TITLE\n");
+        std::fprintf(stderr, "usage: wmclose [--wait SECONDS] [--pid PID] TITLE\n");
         return 2;
     }
     const std::string title = argv[arg];
@@ -79,7 +103,7 @@ int main(int argc, char **argv)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(wait);
     std::vector<Window> found;
     for (;;) {
-        findWindows(display, DefaultRootWindow(display), title, found);
+        findWindows(display, DefaultRootWindow(display), title, pid, found);
         if (!found.empty() || std::chrono::steady_clock::now() >= deadline)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

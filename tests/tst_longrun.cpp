@@ -1,0 +1,167 @@
+// Many slider changes through the window: every change is one call of the
+// slot and one finished frame, and memory does not creep. ./test runs a
+// few thousand; OMBREL_LONGRUN_CHANGES=100000 gives the long run.
+
+#include <epoxy/gl.h>
+
+#include "app/window.h"
+#include "render/glwidget.h"
+#include "support.h"
+#include "swapcounter.h"
+
+#include <QElapsedTimer>
+#include <QSlider>
+#include <QtTest>
+
+#include <fstream>
+#include <malloc.h>
+#include <unistd.h>
+
+namespace {
+
+long residentBytes()
+{
+    long pages = 0, resident = 0;
+    std::ifstream statm("/proc/self/statm");
+    statm >> pages >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+int changeCount()
+{
+    return qEnvironmentVariableIsSet("OMBREL_LONGRUN_CHANGES") ? qEnvironmentVariableIntValue("OMBREL_LONGRUN_CHANGES")
+                                                                 : 4000;
+}
+
+// The least the toolkit and driver allow: the same texture, shader source
+// and quad, the uniform set per frame, and no code of Ombrel GL. Its
+// figures show what the driver and toolkit do on their own.
+class ReferenceView : public QGLWidget
+{
+public:
+    float value = 0;
+
+protected:
+    void initializeGL() override
+    {
+        QFile file(OMBREL_SAMPLE "/test.frag");
+        file.open(QIODevice::ReadOnly);
+        const QByteArray text = file.readAll();
+        const char *source = text.constData();
+        program = glCreateProgram();
+        const GLuint shader = glCreateShader(GL_FRAGMENT_SHADER);
+        glShaderSource(shader, 1, &source, nullptr);
+        glCompileShader(shader);
+        glAttachShader(program, shader);
+        glLinkProgram(program);
+        glUseProgram(program);
+        glEnable(GL_TEXTURE_2D);
+        bindTexture(QPixmap(OMBREL_SAMPLE "/fibre.bmp"), GL_TEXTURE_2D, GL_RGBA8,
+                    QGLContext::LinearFilteringBindOption | QGLContext::MipmapBindOption);
+        glUniform1i(glGetUniformLocation(program, "Tekstur"), 0);
+        qglClearColor(QColor(Qt::darkGray));
+    }
+    void resizeGL(int w, int h) override
+    {
+        glViewport(0, 0, w, h);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glOrtho(0, w, h, 0, 4.0, 15.0);
+        glMatrixMode(GL_MODELVIEW);
+    }
+    void paintGL() override
+    {
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glLoadIdentity();
+        glTranslatef(0, 0, -10);
+        glUniform1f(glGetUniformLocation(program, "Terskel"), value);
+        glBegin(GL_POLYGON);
+        glTexCoord2d(0, 0); glVertex3f(0, 0, 0);
+        glTexCoord2d(0, 1); glVertex3f(0, float(height()), 0);
+        glTexCoord2d(1, 1); glVertex3f(float(width()), float(height()), 0);
+        glTexCoord2d(1, 0); glVertex3f(float(width()), 0, 0);
+        glEnd();
+    }
+
+private:
+    GLuint program = 0;
+};
+
+} // namespace
+
+class TestLongRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sliderChangesKeepMemoryFlat();
+    void referenceForComparison();
+};
+
+void TestLongRun::sliderChangesKeepMemoryFlat()
+{
+    const int changes = changeCount();
+    QVERIFY(changes > 1000);
+    DataDir dir;
+    QVERIFY(QFile::copy(OMBREL_SAMPLE "/fibre.bmp", dir.path() + "/fibre.bmp"));
+    QVERIFY(QFile::copy(OMBREL_SAMPLE "/test.frag", dir.path() + "/test.frag"));
+    Window window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *slider = window.findChild<QSlider *>();
+    QVERIFY(slider);
+
+    MessageLog log;
+    const int swapsBefore = swapCount();
+    long afterFirstThousand = 0;
+    QElapsedTimer timer;
+    timer.start();
+    // 1..100, 0..100, ...: every step changes the value.
+    for (int i = 1; i <= changes; ++i) {
+        slider->setValue(i % 101);
+        // As under a user's hand: the slider repaints itself between steps.
+        QCoreApplication::processEvents();
+        if (i == 1000)
+            afterFirstThousand = residentBytes();
+        if (i % (changes / 10) == 0) {
+            qInfo("after %d changes: resident %ld KiB, heap in use %zu KiB", i, residentBytes() / 1024,
+                  mallinfo2().uordblks / 1024);
+        }
+    }
+    QCoreApplication::processEvents();
+    const long atEnd = residentBytes();
+    const int frames = swapCount() - swapsBefore;
+    qInfo("%d changes, %d frames in %lld ms; resident %ld KiB after 1000, %ld KiB at the end (%+ld KiB)", changes,
+          frames, timer.elapsed(), afterFirstThousand / 1024, atEnd / 1024, (atEnd - afterFirstThousand) / 1024);
+
+    QCOMPARE(frames, changes);
+    QVERIFY2(log.messages.isEmpty(), qPrintable(log.messages.join('\n')));
+#if defined(__SANITIZE_ADDRESS__)
+    qInfo("memory not compared: the address sanitizer's quarantine holds freed blocks on purpose");
+#else
+    QVERIFY(atEnd - afterFirstThousand <= 1024 * 1024);
+#endif
+}
+
+void TestLongRun::referenceForComparison()
+{
+    const int changes = changeCount();
+    ReferenceView view;
+    view.resize(512, 512);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    long afterFirstThousand = 0;
+    for (int i = 1; i <= changes; ++i) {
+        view.value = float(i % 101 / 100.0);
+        view.updateGL();
+        QCoreApplication::processEvents();
+        if (i == 1000)
+            afterFirstThousand = residentBytes();
+    }
+    const long atEnd = residentBytes();
+    qInfo("reference: %d frames; resident %ld KiB after 1000, %ld KiB at the end (%+ld KiB)", changes,
+          afterFirstThousand / 1024, atEnd / 1024, (atEnd - afterFirstThousand) / 1024);
+}
+
+QTEST_MAIN(TestLongRun)
+#include "tst_longrun.moc"
