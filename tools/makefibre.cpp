@@ -48,15 +48,16 @@ int main(int argc, char **argv)
     Random random(20261207);
     std::vector<float> light(std::size_t(size) * size, 0.0f);
 
-    // Strands: smooth random walks with a soft round cross-section.
+    // Strands: smooth random walks with a soft round cross-section; larger
+    // images get more strands of the same build, not fatter ones.
     const double scale = size / 512.0;
-    const int strands = 46;
+    const int strands = int(46 * scale * scale);
     for (int s = 0; s < strands; ++s) {
         double x = random.range(0, size), y = random.range(0, size);
         double heading = random.range(0, 2 * M_PI);
         const double brightness = random.range(0.3, 1.0);
-        const double radius = random.range(1.2, 3.5) * scale;
-        const int steps = int(random.range(300, 900) * scale);
+        const double radius = random.range(1.2, 3.5);
+        const int steps = int(random.range(300, 900));
         double turn = 0;
         for (int step = 0; step < steps; ++step) {
             turn = 0.92 * turn + random.range(-0.02, 0.02);

@@ -41,5 +41,5 @@ build_project() {
 
 # Xvfb with Mesa's software OpenGL, one screen large enough for any test.
 headless() {
-    LIBGL_ALWAYS_SOFTWARE=1 xvfb-run -a -s "-screen 0 1600x1200x24 +extension GLX" "$@"
+    LIBGL_ALWAYS_SOFTWARE=1 xvfb-run -a -s "-screen 0 2560x1600x24 +extension GLX" "$@"
 }
