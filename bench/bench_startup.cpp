@@ -64,17 +64,21 @@ int main(int argc, char **argv)
     setenv("FIRSTFRAME_OUT", result.c_str(), 1);
     setenv("LD_PRELOAD", preload, 1);
 
-    int status = 0;
-    for (; arg < argc; ++arg) {
-        std::vector<double> times;
-        std::vector<long> peaks;
-        for (int run = 0; run < runs; ++run) {
+    // Runs alternate between the programs so that drift on a shared
+    // machine falls on all of them alike.
+    const int first = arg;
+    const int count = argc - first;
+    std::vector<std::vector<double>> times(count);
+    std::vector<std::vector<long>> peaks(count);
+    for (int run = 0; run < runs; ++run) {
+        for (int p = 0; p < count; ++p) {
+            char *program = argv[first + p];
             std::remove(result.c_str());
-            char *const child[] = {argv[arg], nullptr};
+            char *const child[] = {program, nullptr};
             pid_t pid = 0;
             const long long start = nowNs();
-            if (posix_spawn(&pid, argv[arg], nullptr, nullptr, child, environ) != 0) {
-                std::perror(argv[arg]);
+            if (posix_spawn(&pid, program, nullptr, nullptr, child, environ) != 0) {
+                std::perror(program);
                 return 1;
             }
             int wstatus = 0;
@@ -83,17 +87,16 @@ int main(int argc, char **argv)
             long peak = 0;
             std::ifstream in(result);
             if (!(in >> frame >> peak)) {
-                std::fprintf(stderr, "bench_startup: %s ended without a frame\n", argv[arg]);
-                status = 1;
-                break;
+                std::fprintf(stderr, "bench_startup: %s ended without a frame\n", program);
+                return 1;
             }
-            times.push_back((frame - start) / 1e6);
-            peaks.push_back(peak);
+            times[p].push_back((frame - start) / 1e6);
+            peaks[p].push_back(peak);
         }
-        if (!times.empty())
-            std::printf("startup\t%s\t%zu\t%.1f\t%ld\n", argv[arg], times.size(), median(times), median(peaks));
-        std::fflush(stdout);
     }
+    for (int p = 0; p < count; ++p)
+        std::printf("startup\t%s\t%zu\t%.1f\t%ld\n", argv[first + p], times[p].size(), median(times[p]), median(peaks[p]));
+    const int status = 0;
     std::remove(result.c_str());
     return status;
 }

@@ -42,7 +42,7 @@ table=$(awk -F'\t' '
 function mib(kib) { return sprintf("%.0f", kib / 1024) }
 $1 == "startup" { n = split($3, p, "/"); who = p[n]; t[$2, who] = $5; peak[$2, who] = $6; if (!($2 in seen)) { seen[$2] = 1; order[++sizes] = $2 } }
 $1 == "repaint" { rep[++reps] = $0 }
-$1 == "linereader" { lr[++lrs] = $0; ms[$2] = $6 }
+$1 == "linereader" { lr[++lrs] = $0; ms[$2] = $5; refms[$2] = $6 }
 END {
     print "### Start to first frame (median ms)\n"
     print "| image | ombrel-gl | reference | ratio (target <= 1.10) |"
@@ -63,10 +63,10 @@ END {
     print "|---|---:|---:|---:|---:|---:|---:|---:|"
     for (i = 1; i <= lrs; i++) { split(lr[i], f, "\t"); printf "| %s | %s | %s | %.3f | %.3f | %.1f | %.1f | %.2f |\n", f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9] }
     print "\nGrowth with size (target: ten times the lines, at most eleven times the time):\n"
-    print "| from | to | time ratio |"
-    print "|---|---|---:|"
+    print "| from | to | line reader time ratio | std::getline time ratio |"
+    print "|---|---|---:|---:|"
     split("lines-1000 lines-10000 lines-100000 lines-1000000", L, " ")
-    for (i = 1; i < 4; i++) printf "| %s | %s | %.2f |\n", L[i], L[i + 1], ms[L[i + 1]] / ms[L[i]]
+    for (i = 1; i < 4; i++) printf "| %s | %s | %.2f | %.2f |\n", L[i], L[i + 1], ms[L[i + 1]] / ms[L[i]], refms[L[i + 1]] / refms[L[i]]
 }' "$results")
 
 machine="$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), Mesa $(dpkg-query -W -f='${Version}' libgl1-mesa-dri 2>/dev/null), $(date -u +%Y-%m-%d)"
