@@ -5,6 +5,7 @@
 #include <epoxy/gl.h>
 
 #include "app/window.h"
+#include "bench/referenceview.h"
 #include "render/glwidget.h"
 #include "support.h"
 #include "swapcounter.h"
@@ -32,60 +33,6 @@ int changeCount()
     return qEnvironmentVariableIsSet("OMBREL_LONGRUN_CHANGES") ? qEnvironmentVariableIntValue("OMBREL_LONGRUN_CHANGES")
                                                                  : 4000;
 }
-
-// The least the toolkit and driver allow: the same texture, shader source
-// and quad, the uniform set per frame, and no code of Ombrel GL. Its
-// figures show what the driver and toolkit do on their own.
-class ReferenceView : public QGLWidget
-{
-public:
-    float value = 0;
-
-protected:
-    void initializeGL() override
-    {
-        QFile file(OMBREL_SAMPLE "/test.frag");
-        file.open(QIODevice::ReadOnly);
-        const QByteArray text = file.readAll();
-        const char *source = text.constData();
-        program = glCreateProgram();
-        const GLuint shader = glCreateShader(GL_FRAGMENT_SHADER);
-        glShaderSource(shader, 1, &source, nullptr);
-        glCompileShader(shader);
-        glAttachShader(program, shader);
-        glLinkProgram(program);
-        glUseProgram(program);
-        glEnable(GL_TEXTURE_2D);
-        bindTexture(QPixmap(OMBREL_SAMPLE "/fibre.bmp"), GL_TEXTURE_2D, GL_RGBA8,
-                    QGLContext::LinearFilteringBindOption | QGLContext::MipmapBindOption);
-        glUniform1i(glGetUniformLocation(program, "Tekstur"), 0);
-        qglClearColor(QColor(Qt::darkGray));
-    }
-    void resizeGL(int w, int h) override
-    {
-        glViewport(0, 0, w, h);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glOrtho(0, w, h, 0, 4.0, 15.0);
-        glMatrixMode(GL_MODELVIEW);
-    }
-    void paintGL() override
-    {
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        glLoadIdentity();
-        glTranslatef(0, 0, -10);
-        glUniform1f(glGetUniformLocation(program, "Terskel"), value);
-        glBegin(GL_POLYGON);
-        glTexCoord2d(0, 0); glVertex3f(0, 0, 0);
-        glTexCoord2d(0, 1); glVertex3f(0, float(height()), 0);
-        glTexCoord2d(1, 1); glVertex3f(float(width()), float(height()), 0);
-        glTexCoord2d(1, 0); glVertex3f(float(width()), 0, 0);
-        glEnd();
-    }
-
-private:
-    GLuint program = 0;
-};
 
 } // namespace
 
@@ -153,13 +100,12 @@ void TestLongRun::sliderChangesKeepMemoryFlat()
 void TestLongRun::referenceForComparison()
 {
     const int changes = changeCount();
-    ReferenceView view;
-    view.resize(512, 512);
+    ReferenceView view(OMBREL_SAMPLE "/fibre.bmp", OMBREL_SAMPLE "/test.frag");
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     long afterFirstThousand = 0;
     for (int i = 1; i <= changes; ++i) {
-        view.value = float(i % 101 / 100.0);
+        view.threshold = float(i % 101 / 100.0);
         view.updateGL();
         QCoreApplication::processEvents();
         if (i == 1000)

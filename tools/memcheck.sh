@@ -7,11 +7,13 @@ cd "$(dirname "$0")/.."
 . tools/setup.sh
 ensure_packages
 build_project build
-log=build/memcheck.log
+rm -f build/memcheck.*.log
+log=build/memcheck.%p.log
 root=$PWD
 cd sample
 headless bash -c '
     root=$1; log=$2
+    # One log per process: the toolkit may start helpers of its own.
     valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite --num-callers=40 \
         --log-file="$log" "$root/build/ombrel-gl" &
     app=$!
@@ -22,11 +24,14 @@ headless bash -c '
     wait "$app"
 ' _ "$root" "$root/$log" || { echo "ombrel-gl under memcheck ended with status $?" >&2; }
 cd "$root"
-sed -n '/LEAK SUMMARY/,/suppressed/p' "$log"
-own=$(awk '/definitely lost in/{block=1; text=""} block{text=text $0 "\n"} /^==[0-9]+== $/{if (block && text ~ /(app|render|widgets)\/[a-z]+\.(cpp|h)/) printf "%s", text; block=0}' "$log")
+for file in build/memcheck.*.log; do
+    echo "$file: $(grep -m1 'Command:' "$file" | sed 's/^==[0-9]*== //')"
+    sed -n '/LEAK SUMMARY/,/suppressed/p' "$file"
+done
+own=$(awk '/definitely lost in/{block=1; text=""} block{text=text $0 "\n"} /^==[0-9]+== $/{if (block && text ~ /(app|render|widgets)\/[a-z]+\.(cpp|h)/) printf "%s", text; block=0}' build/memcheck.*.log)
 if [ -n "$own" ]; then
     echo "Definite leaks through the project's sources:"
     echo "$own"
     exit 1
 fi
-echo "No definite leak passes through the project's sources (full log: $log)"
+echo "No definite leak passes through the project's sources (logs: build/memcheck.*.log)"

@@ -1,0 +1,84 @@
+#ifndef REFERENCEVIEW_H
+#define REFERENCEVIEW_H
+
+// The least the toolkit and driver allow for what the viewer draws: the
+// image in a QGLWidget of its size, the shader source handed over as one
+// string, the same upload and the same quad, the threshold uniform set per
+// frame. No code of Ombrel GL, no logs, no checks: measurements set the
+// viewer's figures beside this one's.
+
+#include <epoxy/gl.h>
+
+#include <QColor>
+#include <QGLWidget>
+#include <QPixmap>
+#include <QString>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+class ReferenceView : public QGLWidget
+{
+public:
+    ReferenceView(const QString &imagePath, const char *shaderPath)
+        : pixmap(imagePath), shaderPath(shaderPath)
+    {
+        resize(pixmap.size());
+    }
+
+    float threshold = 0.4f;
+
+protected:
+    void initializeGL() override
+    {
+        std::ifstream file(shaderPath, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const char *source = text.c_str();
+        program = glCreateProgram();
+        const GLuint shader = glCreateShader(GL_FRAGMENT_SHADER);
+        glShaderSource(shader, 1, &source, nullptr);
+        glCompileShader(shader);
+        glAttachShader(program, shader);
+        glLinkProgram(program);
+        glUseProgram(program);
+        glEnable(GL_TEXTURE_2D);
+        bindTexture(pixmap, GL_TEXTURE_2D, GL_RGBA8,
+                    QGLContext::LinearFilteringBindOption | QGLContext::MipmapBindOption);
+        glUniform1i(glGetUniformLocation(program, "Tekstur"), 0);
+        qglClearColor(QColor(Qt::darkGray));
+    }
+    void resizeGL(int w, int h) override
+    {
+        glViewport(0, 0, w, h);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glOrtho(0, w, h, 0, 4.0, 15.0);
+        glMatrixMode(GL_MODELVIEW);
+    }
+    void paintGL() override
+    {
+        const float w = float(width()), h = float(height());
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glLoadIdentity();
+        glTranslatef(0, 0, -10);
+        glUniform1f(glGetUniformLocation(program, "Terskel"), threshold);
+        glBegin(GL_POLYGON);
+        glTexCoord2d(0, 0);
+        glVertex3f(0, 0, 0);
+        glTexCoord2d(0, 1);
+        glVertex3f(0, h, 0);
+        glTexCoord2d(1, 1);
+        glVertex3f(w, h, 0);
+        glTexCoord2d(1, 0);
+        glVertex3f(w, 0, 0);
+        glEnd();
+    }
+
+private:
+    QPixmap pixmap;
+    std::string shaderPath;
+    GLuint program = 0;
+};
+
+#endif
