@@ -6,6 +6,7 @@
 
 #include <epoxy/gl.h>
 
+#include "bench/referenceview.h"
 #include "render/glwidget.h"
 
 #include <QApplication>
@@ -28,18 +29,8 @@ double median(std::vector<double> values)
 
 void referenceFrame(GLWidget &view)
 {
-    const float w = float(view.width()), h = float(view.height());
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glBegin(GL_POLYGON);
-    glTexCoord2d(0, 0);
-    glVertex3f(0, 0, 0);
-    glTexCoord2d(0, 1);
-    glVertex3f(0, h, 0);
-    glTexCoord2d(1, 1);
-    glVertex3f(w, h, 0);
-    glTexCoord2d(1, 0);
-    glVertex3f(w, 0, 0);
-    glEnd();
+    drawReferenceQuad(float(view.width()), float(view.height()));
     view.swapBuffers();
     glFinish();
 }

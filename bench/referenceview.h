@@ -18,6 +18,21 @@
 #include <iterator>
 #include <string>
 
+// The quad of the viewer's frame, drawn with plain GL calls.
+inline void drawReferenceQuad(float w, float h)
+{
+    glBegin(GL_POLYGON);
+    glTexCoord2d(0, 0);
+    glVertex3f(0, 0, 0);
+    glTexCoord2d(0, 1);
+    glVertex3f(0, h, 0);
+    glTexCoord2d(1, 1);
+    glVertex3f(w, h, 0);
+    glTexCoord2d(1, 0);
+    glVertex3f(w, 0, 0);
+    glEnd();
+}
+
 class ReferenceView : public QGLWidget
 {
 public:
@@ -58,21 +73,11 @@ protected:
     }
     void paintGL() override
     {
-        const float w = float(width()), h = float(height());
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glLoadIdentity();
         glTranslatef(0, 0, -10);
         glUniform1f(glGetUniformLocation(program, "Terskel"), threshold);
-        glBegin(GL_POLYGON);
-        glTexCoord2d(0, 0);
-        glVertex3f(0, 0, 0);
-        glTexCoord2d(0, 1);
-        glVertex3f(0, h, 0);
-        glTexCoord2d(1, 1);
-        glVertex3f(w, h, 0);
-        glTexCoord2d(1, 0);
-        glVertex3f(w, 0, 0);
-        glEnd();
+        drawReferenceQuad(float(width()), float(height()));
     }
 
 private:
