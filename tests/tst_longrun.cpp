@@ -110,6 +110,10 @@ void TestLongRun::referenceForComparison()
         QCoreApplication::processEvents();
         if (i == 1000)
             afterFirstThousand = residentBytes();
+        if (i % (changes / 10) == 0) {
+            qInfo("reference after %d frames: resident %ld KiB, heap in use %zu KiB", i, residentBytes() / 1024,
+                  mallinfo2().uordblks / 1024);
+        }
     }
     const long atEnd = residentBytes();
     qInfo("reference: %d frames; resident %ld KiB after 1000, %ld KiB at the end (%+ld KiB)", changes,
