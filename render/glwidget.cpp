@@ -119,6 +119,7 @@ void GLWidget::resizeGL(int w, int h)
     glOrtho(0, w, h, 0, 4.0, 15.0);
     glMatrixMode(GL_MODELVIEW);
     checkGLError("glwidget.cpp", __LINE__);
+    projectionSize = QSize(w, h);
     emit resized(QSize(width(), height()), pixmap.size());
 }
 
@@ -131,8 +132,10 @@ void GLWidget::paintGL()
 
     glUniform1f(fragShader.uniformLocation("Terskel"), threshold);
 
-    const float w = float(width());
-    const float h = float(height());
+    // The quad spans the projection, so the whole image covers the whole
+    // view at any screen scale.
+    const float w = float(projectionSize.width());
+    const float h = float(projectionSize.height());
     glBegin(GL_POLYGON);
     glTexCoord2d(0, 0);
     glVertex3f(0, 0, 0);

@@ -43,6 +43,10 @@ private:
     QPixmap pixmap;
     Shader fragShader;
     float threshold;
+    // The size resizeGL set the viewport and projection to, in the pixels
+    // the toolkit gave it: device pixels on a scaled screen, where width()
+    // and height() are logical.
+    QSize projectionSize;
 };
 
 #endif

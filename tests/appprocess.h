@@ -5,6 +5,8 @@
 // error collected, its window closed as a window manager would close it.
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -14,14 +16,24 @@ class AppProcess
 {
 public:
     explicit AppProcess(const QString &folder, const QString &glVersion = QString())
+        : AppProcess(folder, withGLVersion(glVersion))
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (!glVersion.isEmpty())
-            env.insert("MESA_GL_VERSION_OVERRIDE", glVersion);
+    }
+    // With an environment of the caller's making and arguments for the
+    // toolkit; with grabFrames, every frame is read back (lastFrame()).
+    AppProcess(const QString &folder, QProcessEnvironment env, const QStringList &arguments = {},
+               bool grabFrames = false)
+    {
+        if (grabFrames) {
+            framePath = folder + "/frame.ppm";
+            const QString preload = env.value("LD_PRELOAD");
+            env.insert("LD_PRELOAD", preload.isEmpty() ? QString(OMBREL_FRAMEGRAB) : preload + ':' + OMBREL_FRAMEGRAB);
+            env.insert("FRAMEGRAB_OUT", framePath);
+        }
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(folder);
         process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start(OMBREL_GL, QStringList());
+        process.start(OMBREL_GL, arguments);
     }
     ~AppProcess()
     {
@@ -48,9 +60,33 @@ public:
         return true;
     }
     // Only this process's window: suites may run side by side on one display.
+    // The window is looked for on the display the process was given.
     bool closeWindow()
     {
-        return QProcess::execute(OMBREL_WMCLOSE, {"--wait", "20", "--pid", QString::number(process.processId()), "Ombrel GL"}) == 0;
+        return runOnDisplay(OMBREL_WMCLOSE, {"--wait", "20", "--pid", QString::number(process.processId()), "Ombrel GL"});
+    }
+    // Runs an X client (xdotool, say) on the process's display.
+    bool runOnDisplay(const QString &program, const QStringList &arguments)
+    {
+        QProcess client;
+        client.setProcessEnvironment(process.processEnvironment());
+        client.start(program, arguments);
+        return client.waitForFinished(60000) && client.exitStatus() == QProcess::NormalExit && client.exitCode() == 0;
+    }
+    // The newest frame read back and its number (0 before the first).
+    QImage lastFrame(int *number = nullptr) const
+    {
+        QFile file(framePath);
+        QImage frame;
+        int count = 0;
+        if (!framePath.isEmpty() && file.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = file.readAll();
+            if (frame.loadFromData(bytes, "PPM"))
+                count = bytes.mid(bytes.indexOf("# frame ") + 8, 12).split('\n').value(0).toInt();
+        }
+        if (number)
+            *number = count;
+        return frame;
     }
     bool finished(int ms = 20000) { return process.waitForFinished(ms) && process.exitStatus() == QProcess::NormalExit; }
     int exitCode() const { return process.exitCode(); }
@@ -59,7 +95,16 @@ public:
     QProcess process;
 
 private:
+    static QProcessEnvironment withGLVersion(const QString &glVersion)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!glVersion.isEmpty())
+            env.insert("MESA_GL_VERSION_OVERRIDE", glVersion);
+        return env;
+    }
+
     QString stderrText;
+    QString framePath;
 };
 
 // Text a shader can hold to say that the view initialised past its upload:

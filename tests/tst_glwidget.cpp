@@ -27,14 +27,15 @@ const char *const stepShader =
     "    gl_FragColor = t.r > Terskel ? PASS(t) : vec4(t.r, 0.0, t.b, 1.0);\n"
     "}\n";
 
-// Red 191 over the top half and 64 below it, blue 255 on the left half:
-// top and bottom differ, and so do left and right.
+// Red 191 over the top half and 115 below it, blue 255 on the left half:
+// top and bottom differ, and so do left and right. 115 / 255 lies between
+// 0.4 and 0.5, so the bottom tells the starting threshold from its neighbours.
 QImage twoTone(int size = 512)
 {
     QImage image(size, size, QImage::Format_RGB32);
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x)
-            image.setPixel(x, y, qRgb(y < size / 2 ? 191 : 64, 0, x < size / 2 ? 255 : 0));
+            image.setPixel(x, y, qRgb(y < size / 2 ? 191 : 115, 0, x < size / 2 ? 255 : 0));
     return image;
 }
 
@@ -47,6 +48,23 @@ bool near(QRgb actual, QRgb expected)
 QString describe(QRgb colour)
 {
     return QString("(%1, %2, %3)").arg(qRed(colour)).arg(qGreen(colour)).arg(qBlue(colour));
+}
+
+// The view's frame in its own logical pixels. On a scaled screen (the suite
+// also runs under QT_SCALE_FACTOR) the framebuffer holds device pixels; it
+// must hold exactly the view's size in them, and is then taken down to the
+// view's size by nearest pixel, so checks keep widget coordinates and
+// colours stay exact.
+QImage grabLogical(GLWidget &view)
+{
+    const QImage frame = view.grabFrameBuffer();
+    const QSize device = view.size() * view.devicePixelRatioF();
+    if (frame.size() != device) {
+        qWarning("frame of %d x %d for a view of %d x %d device pixels", frame.width(), frame.height(),
+                 device.width(), device.height());
+        return QImage();
+    }
+    return frame.scaled(view.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }
 
 } // namespace
@@ -131,14 +149,16 @@ void TestGLWidget::drawsThroughThreshold_data()
     QTest::addColumn<QRgb>("bottomLeft");
     QTest::addColumn<QRgb>("bottomRight");
 
-    QTest::newRow("before the slider moves, 0.4") << -1 << qRgb(0, 255, 255) << qRgb(0, 255, 0)
-                                                  << qRgb(64, 0, 255) << qRgb(64, 0, 0);
+    QTest::newRow("before the slider moves, 0.4: all pass") << -1 << qRgb(0, 255, 255) << qRgb(0, 255, 0)
+                                                            << qRgb(0, 255, 255) << qRgb(0, 255, 0);
     QTest::newRow("0: all pass") << 0 << qRgb(0, 255, 255) << qRgb(0, 255, 0) << qRgb(0, 255, 255)
                                  << qRgb(0, 255, 0);
-    QTest::newRow("40: top passes") << 40 << qRgb(0, 255, 255) << qRgb(0, 255, 0) << qRgb(64, 0, 255)
-                                    << qRgb(64, 0, 0);
-    QTest::newRow("100: none passes") << 100 << qRgb(191, 0, 255) << qRgb(191, 0, 0) << qRgb(64, 0, 255)
-                                      << qRgb(64, 0, 0);
+    QTest::newRow("40: all pass") << 40 << qRgb(0, 255, 255) << qRgb(0, 255, 0) << qRgb(0, 255, 255)
+                                  << qRgb(0, 255, 0);
+    QTest::newRow("50: top passes") << 50 << qRgb(0, 255, 255) << qRgb(0, 255, 0) << qRgb(115, 0, 255)
+                                    << qRgb(115, 0, 0);
+    QTest::newRow("100: none passes") << 100 << qRgb(191, 0, 255) << qRgb(191, 0, 0) << qRgb(115, 0, 255)
+                                      << qRgb(115, 0, 0);
 }
 
 void TestGLWidget::drawsThroughThreshold()
@@ -160,7 +180,7 @@ void TestGLWidget::drawsThroughThreshold()
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     if (slider >= 0)
         view.sett_terskel(slider);
-    const QImage frame = view.grabFrameBuffer();
+    const QImage frame = grabLogical(view);
     QCOMPARE(frame.size(), QSize(512, 512));
     const struct {
         QPoint at;
@@ -192,21 +212,22 @@ void TestGLWidget::resizeReachesEveryCorner()
     QCOMPARE(resized.last().at(1).toSize(), QSize(512, 512));
 
     view.sett_terskel(100);
-    const QImage frame = view.grabFrameBuffer();
+    const QImage frame = grabLogical(view);
     QCOMPARE(frame.size(), QSize(300, 200));
     // The image's corners sit at the widget's corners. The outermost pixels
     // blend with the opposite edge (the upload's repeat wrapping), so the
     // exact colours are checked one pixel in.
     QVERIFY(near(frame.pixel(1, 1), qRgb(191, 0, 255)));
     QVERIFY(near(frame.pixel(298, 1), qRgb(191, 0, 0)));
-    QVERIFY(near(frame.pixel(1, 198), qRgb(64, 0, 255)));
-    QVERIFY(near(frame.pixel(298, 198), qRgb(64, 0, 0)));
-    // And nothing of the dark grey clear colour shows along any edge.
+    QVERIFY(near(frame.pixel(1, 198), qRgb(115, 0, 255)));
+    QVERIFY(near(frame.pixel(298, 198), qRgb(115, 0, 0)));
+    // And nothing of the dark grey clear colour shows anywhere, on a scaled
+    // screen included: every device pixel is checked.
+    const QImage device = view.grabFrameBuffer();
     const QRgb grey = QColor(Qt::darkGray).rgb();
-    for (int x = 0; x < 300; ++x)
-        QVERIFY(!near(frame.pixel(x, 0), grey) && !near(frame.pixel(x, 199), grey));
-    for (int y = 0; y < 200; ++y)
-        QVERIFY(!near(frame.pixel(0, y), grey) && !near(frame.pixel(299, y), grey));
+    for (int y = 0; y < device.height(); ++y)
+        for (int x = 0; x < device.width(); ++x)
+            QVERIFY2(!near(device.pixel(x, y), grey), qPrintable(QString("clear colour at (%1, %2)").arg(x).arg(y)));
 }
 
 void TestGLWidget::scrollSlotsRepaintSameImage()
@@ -218,12 +239,12 @@ void TestGLWidget::scrollSlotsRepaintSameImage()
     view.resize(512, 512);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
-    const QImage before = view.grabFrameBuffer();
+    const QImage before = grabLogical(view);
     const int swaps = swapCount();
     view.scroll_horiz(120);
     view.scroll_vert(80);
     QCOMPARE(swapCount(), swaps + 2);
-    QCOMPARE(view.grabFrameBuffer(), before);
+    QCOMPARE(grabLogical(view), before);
 }
 
 void TestGLWidget::reportsShaderThatCannotBeReached()
@@ -268,7 +289,7 @@ void TestGLWidget::reportsMissingImage()
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     view.sett_terskel(10);
-    QCOMPARE(view.grabFrameBuffer().size(), QSize(64, 64));
+    QCOMPARE(grabLogical(view).size(), QSize(64, 64));
 }
 
 void TestGLWidget::destroysUnshownView()

@@ -46,6 +46,11 @@ void TestScrollWidget::sizesPageAndRange_data()
                                 << QStringList{"Scroll horiz:  300 212 "};
     QTest::newRow("vertical") << Qt::Vertical << QSize(300, 200) << QSize(512, 512) << 200 << 0 << 312
                               << QStringList();
+    // Width and height differ in both sizes, so only the heights give these.
+    QTest::newRow("vertical, tall content") << Qt::Vertical << QSize(300, 200) << QSize(512, 900) << 200 << 0 << 700
+                                            << QStringList();
+    QTest::newRow("horizontal, wide content") << Qt::Horizontal << QSize(300, 200) << QSize(900, 512) << 300 << 0
+                                              << 600 << QStringList{"Scroll horiz:  300 600 "};
     // A maximum of zero or below reaches the base unchanged; the base then
     // pulls its minimum down to it.
     QTest::newRow("horizontal, content as wide as page") << Qt::Horizontal << QSize(512, 100) << QSize(512, 512)

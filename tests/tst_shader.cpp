@@ -71,6 +71,17 @@ bool linked(GLuint program)
     return status == GL_TRUE;
 }
 
+// Stand-ins for the log queries in the loader's table that write nothing,
+// as a query on an object that was never created may do.
+void EPOXY_CALLSPEC silentShaderLog(GLuint, GLsizei, GLsizei *, GLchar *)
+{
+}
+void EPOXY_CALLSPEC silentProgramLog(GLuint, GLsizei, GLsizei *, GLchar *)
+{
+}
+
+enum Silent { NoLogSilent, ProgramLogSilent, BothLogsSilent };
+
 const char *const stepShader =
     "uniform sampler2D Tekstur;\n"
     "uniform float Terskel;\n"
@@ -104,25 +115,37 @@ void TestShader::readsLines_data()
 {
     QTest::addColumn<QByteArray>("source");
     QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("messages");
 
-    QTest::newRow("two lines, final newline") << QByteArray("a\nb\n") << QStringList{"a", "b", ""};
-    QTest::newRow("two lines, no final newline") << QByteArray("a\nb") << QStringList{"a", "b"};
-    QTest::newRow("empty source") << QByteArray() << QStringList{""};
-    QTest::newRow("only newlines") << QByteArray("\n\n") << QStringList{"", "", ""};
-    QTest::newRow("CR LF like LF") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b", ""};
-    QTest::newRow("CR inside a line stays") << QByteArray("a\rb\n") << QStringList{"a\rb", ""};
-    QTest::newRow("CR at end without newline stays") << QByteArray("a\r") << QStringList{"a\r"};
-    QTest::newRow("CR CR LF loses one CR") << QByteArray("a\r\r\n") << QStringList{"a\r", ""};
+    QTest::newRow("two lines, final newline") << QByteArray("a\nb\n") << QStringList{"a", "b", ""} << QStringList();
+    QTest::newRow("two lines, no final newline") << QByteArray("a\nb") << QStringList{"a", "b"} << QStringList();
+    QTest::newRow("empty source") << QByteArray() << QStringList{""} << QStringList();
+    QTest::newRow("only newlines") << QByteArray("\n\n") << QStringList{"", "", ""} << QStringList();
+    QTest::newRow("CR LF like LF") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b", ""} << QStringList();
+    QTest::newRow("CR inside a line stays") << QByteArray("a\rb\n") << QStringList{"a\rb", ""} << QStringList();
+    QTest::newRow("CR at end without newline stays") << QByteArray("a\r") << QStringList{"a\r"} << QStringList();
+    QTest::newRow("CR CR LF loses one CR") << QByteArray("a\r\r\n") << QStringList{"a\r", ""} << QStringList();
+    // Entries stay C strings: a NUL ends each for the compiler, and one
+    // message names the first such line, counted from 1.
+    QTest::newRow("NUL byte on line 2") << QByteArray("a\nb\0c\nd", 7) << QStringList{"a", "b", "d"}
+                                        << QStringList{"Shader source line 2 holds a NUL byte (1 such lines): "
+                                                       "the compiler sees each only up to it"};
+    QTest::newRow("NUL bytes on lines 1 and 3") << QByteArray("\0a\nb\nc\0\n", 8) << QStringList{"", "b", "c", ""}
+                                                << QStringList{"Shader source line 1 holds a NUL byte (2 such lines): "
+                                                               "the compiler sees each only up to it"};
 }
 
 void TestShader::readsLines()
 {
     QFETCH(QByteArray, source);
     QFETCH(QStringList, lines);
+    QFETCH(QStringList, messages);
     std::istringstream in(source.toStdString());
+    MessageLog log;
     Shader shader;
     QVERIFY(shader.readLines(in));
     QCOMPARE(entries(shader), lines);
+    QCOMPARE(log.messages, messages);
 }
 
 void TestShader::readsFiles()
@@ -222,29 +245,47 @@ void TestShader::keepsLineStructure()
 void TestShader::printsLogsExactly_data()
 {
     QTest::addColumn<QByteArray>("source");
+    QTest::addColumn<int>("silent");
     QTest::addColumn<QString>("expected");
 
+    const QByteArray compileError("uniform float Terskel;\nvoid main()\n{ gl_FragColor = vec4(Terskel) +; }\n");
     // The error stands on the file's third line, and the log says so.
-    QTest::newRow("compile error") << QByteArray("uniform float Terskel;\nvoid main()\n{ gl_FragColor = vec4(Terskel) +; }\n")
-                                   << QString("0:3(");
+    QTest::newRow("compile error") << compileError << int(NoLogSilent) << QString("0:3(");
     QTest::newRow("link-only error") << QByteArray("uniform float Terskel;\nvoid helper() { gl_FragColor = vec4(Terskel); }\n")
-                                     << QString("main");
-    QTest::newRow("clean source") << QByteArray(stepShader) << QString();
+                                     << int(NoLogSilent) << QString("main");
+    QTest::newRow("clean source") << QByteArray(stepShader) << int(NoLogSilent) << QString();
+    // A query that writes nothing prints nothing, and never the log before it.
+    QTest::newRow("link log query writes nothing") << compileError << int(ProgramLogSilent) << QString("0:3(");
+    QTest::newRow("both log queries write nothing") << compileError << int(BothLogsSilent) << QString();
 }
 
 void TestShader::printsLogsExactly()
 {
     QFETCH(QByteArray, source);
+    QFETCH(int, silent);
     QFETCH(QString, expected);
     DataDir dir;
     QVERIFY(dir.write("test.frag", source));
     GLContext context;
-    const Build whole = buildWhole(source);
+    Build whole = buildWhole(source);
+    if (silent != NoLogSilent) {
+        // The driver's link log of a failed compile is not empty, so its absence shows.
+        QCOMPARE(whole.messages.size(), 2);
+        whole.messages = silent == ProgramLogSilent ? whole.messages.mid(0, 1) : QStringList();
+    }
+    const auto realShaderLog = epoxy_glGetShaderInfoLog;
+    const auto realProgramLog = epoxy_glGetProgramInfoLog;
+    if (silent == BothLogsSilent)
+        epoxy_glGetShaderInfoLog = silentShaderLog;
+    if (silent != NoLogSilent)
+        epoxy_glGetProgramInfoLog = silentProgramLog;
     MessageLog log;
     {
         Shader shader;
         shader.load("test.frag");
     }
+    epoxy_glGetShaderInfoLog = realShaderLog;
+    epoxy_glGetProgramInfoLog = realProgramLog;
     QCOMPARE(log.messages, whole.messages);
     if (expected.isEmpty()) {
         QVERIFY(log.messages.isEmpty());

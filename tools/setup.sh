@@ -5,6 +5,7 @@ OMBREL_PACKAGES=(
     cmake g++ make pkg-config
     qtbase5-dev libqt5opengl5-dev libepoxy-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
     xvfb xauth xdotool imagemagick
+    weston xwayland qtwayland5
     clang libclang-rt-14-dev valgrind
 )
 

@@ -18,6 +18,14 @@
 
 namespace {
 
+// Other programs' windows may vanish between listing them and reading their
+// properties; that is no error for a tool that closes one window by title,
+// so every X error only makes the call that met it fail.
+int ignoreError(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
 std::string windowTitle(Display *display, Window window)
 {
     Atom netName = XInternAtom(display, "_NET_WM_NAME", False);
@@ -100,6 +108,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "wmclose: cannot open the display\n");
         return 2;
     }
+    XSetErrorHandler(ignoreError);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(wait);
     std::vector<Window> found;
     for (;;) {
