@@ -1,11 +1,14 @@
 // The real ombrel-gl, run as a user would: started in a folder, its window
 // closed as a window manager would, its modal box answered with a key.
 
+#include "app/platform.h"
 #include "appprocess.h"
 #include "support.h"
 
 #include <QProcess>
 #include <QtTest>
+
+#include <vector>
 
 namespace {
 
@@ -24,11 +27,43 @@ class TestApp : public QObject
     Q_OBJECT
 
 private slots:
+    void decidesWhetherPlatformChosen_data();
+    void decidesWhetherPlatformChosen();
     void startsAndClosesWithZero_data();
     void startsAndClosesWithZero();
     void refusesOldOpenGL();
     void reportsMissingData();
 };
+
+void TestApp::decidesWhetherPlatformChosen_data()
+{
+    QTest::addColumn<QByteArray>("environment");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("chosen");
+
+    QTest::newRow("nothing chosen") << QByteArray() << QStringList() << false;
+    QTest::newRow("QT_QPA_PLATFORM empty") << QByteArray("") << QStringList() << false;
+    QTest::newRow("QT_QPA_PLATFORM=wayland") << QByteArray("wayland") << QStringList() << true;
+    QTest::newRow("QT_QPA_PLATFORM=xcb") << QByteArray("xcb") << QStringList() << true;
+    QTest::newRow("-platform wayland") << QByteArray() << QStringList{"-platform", "wayland"} << true;
+    QTest::newRow("--platform offscreen after others") << QByteArray() << QStringList{"-style", "fusion", "--platform", "offscreen"} << true;
+    QTest::newRow("-platformtheme is no platform") << QByteArray() << QStringList{"-platformtheme", "gtk3"} << false;
+    QTest::newRow("-platform without a name") << QByteArray() << QStringList{"-platform"} << false;
+}
+
+void TestApp::decidesWhetherPlatformChosen()
+{
+    QFETCH(QByteArray, environment);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, chosen);
+    QList<QByteArray> bytes{"ombrel-gl"};
+    for (const QString &argument : arguments)
+        bytes << argument.toUtf8();
+    std::vector<const char *> argv;
+    for (const QByteArray &argument : bytes)
+        argv.push_back(argument.constData());
+    QCOMPARE(platformChosen(environment.isNull() ? nullptr : environment.constData(), int(argv.size()), argv.data()), chosen);
+}
 
 void TestApp::startsAndClosesWithZero_data()
 {
