@@ -4,6 +4,7 @@
 // The view is a native child window. On a Wayland session that becomes a
 // subsurface whose parents never get a buffer, so it never shows; through
 // XWayland it does. These steer the toolkit there unless the person chose.
+// The Qt 6 build draws on Wayland itself; there the last two do nothing.
 
 // True when the environment value of QT_QPA_PLATFORM (null when unset) or
 // a -platform argument already names the platform.

@@ -2,17 +2,27 @@
 #define REFERENCEVIEW_H
 
 // The least the toolkit and driver allow for what the viewer draws: the
-// image in a QGLWidget of its size, the shader source handed over as one
-// string, the same upload and the same quad, the threshold uniform set per
-// frame. No code of Ombrel GL, no logs, no checks: measurements set the
-// viewer's figures beside this one's.
+// image in the toolkit's OpenGL widget (QGLWidget, or QOpenGLWidget on
+// Qt 6) of its size, the shader source handed over as one string, the same
+// upload and the same quad, the threshold uniform set per frame. No code of
+// Ombrel GL, no logs, no checks: measurements set the viewer's figures
+// beside this one's.
 
 #include <epoxy/gl.h>
 
 #include <QColor>
-#include <QGLWidget>
+#include <QCoreApplication>
 #include <QPixmap>
 #include <QString>
+#include <QtGlobal>
+#if QT_VERSION_MAJOR >= 6
+#include <QOpenGLTexture>
+#include <QOpenGLWidget>
+using ReferenceBase = QOpenGLWidget;
+#else
+#include <QGLWidget>
+using ReferenceBase = QGLWidget;
+#endif
 
 #include <fstream>
 #include <iterator>
@@ -33,7 +43,7 @@ inline void drawReferenceQuad(float w, float h)
     glEnd();
 }
 
-class ReferenceView : public QGLWidget
+class ReferenceView : public ReferenceBase
 {
 public:
     ReferenceView(const QString &imagePath, const char *shaderPath)
@@ -43,6 +53,24 @@ public:
     }
 
     float threshold = 0.4f;
+
+    // One finished frame now.
+    void repaintNow()
+    {
+#if QT_VERSION_MAJOR >= 6
+        update();
+        QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
+#else
+        updateGL();
+#endif
+    }
+#if QT_VERSION_MAJOR >= 6
+    ~ReferenceView() override
+    {
+        makeCurrent();
+        delete texture;
+    }
+#endif
 
 protected:
     void initializeGL() override
@@ -58,10 +86,17 @@ protected:
         glLinkProgram(program);
         glUseProgram(program);
         glEnable(GL_TEXTURE_2D);
+#if QT_VERSION_MAJOR >= 6
+        texture = new QOpenGLTexture(pixmap.toImage());
+        texture->setMinMagFilters(QOpenGLTexture::LinearMipMapLinear, QOpenGLTexture::Linear);
+        const QColor clear(Qt::darkGray);
+        glClearColor(clear.redF(), clear.greenF(), clear.blueF(), clear.alphaF());
+#else
         bindTexture(pixmap, GL_TEXTURE_2D, GL_RGBA8,
                     QGLContext::LinearFilteringBindOption | QGLContext::MipmapBindOption);
-        glUniform1i(glGetUniformLocation(program, "Tekstur"), 0);
         qglClearColor(QColor(Qt::darkGray));
+#endif
+        glUniform1i(glGetUniformLocation(program, "Tekstur"), 0);
     }
     void resizeGL(int w, int h) override
     {
@@ -77,6 +112,9 @@ protected:
         glLoadIdentity();
         glTranslatef(0, 0, -10);
         glUniform1f(glGetUniformLocation(program, "Terskel"), threshold);
+#if QT_VERSION_MAJOR >= 6
+        texture->bind();
+#endif
         drawReferenceQuad(float(width()), float(height()));
     }
 
@@ -84,6 +122,9 @@ private:
     QPixmap pixmap;
     std::string shaderPath;
     GLuint program = 0;
+#if QT_VERSION_MAJOR >= 6
+    QOpenGLTexture *texture = nullptr;
+#endif
 };
 
 #endif

@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 OMBREL_PACKAGES+=(gnuplot-nox)
 ensure_packages
 build_project build
+build_project build-qt6 -DOMBREL_QT=6
 
 runs=${BENCH_RUNS:-7}
 data=$PWD/build/bench-data
@@ -32,6 +33,12 @@ for size in "${sizes[@]}"; do
         build/bench/bench_startup --runs "$runs" "$data/$size" "$PWD/build/ombrel-gl" "$PWD/build/bench/reference_viewer" |
         sed "s/^startup\t/startup\t$size\t/" | tee -a "$results"
 done
+echo "== Qt 6 build: start to first frame, peak memory, against a minimal QOpenGLWidget"
+for size in "${sizes[@]}"; do
+    headless env FIRSTFRAME_LIB="$PWD/build-qt6/bench/libfirstframe.so" \
+        build-qt6/bench/bench_startup --runs "$runs" "$data/$size" "$PWD/build-qt6/ombrel-gl" "$PWD/build-qt6/bench/reference_viewer" |
+        sed "s/^startup\t/startup-qt6\t$size\t/" | tee -a "$results"
+done
 echo "== Repaint"
 headless build/bench/bench_repaint sample | tee -a "$results"
 echo "== Line reader"
@@ -41,6 +48,7 @@ build/bench/bench_linereader "$data" | tee -a "$results"
 table=$(awk -F'\t' '
 function mib(kib) { return sprintf("%.0f", kib / 1024) }
 $1 == "startup" { n = split($3, p, "/"); who = p[n]; t[$2, who] = $5; peak[$2, who] = $6; if (!($2 in seen)) { seen[$2] = 1; order[++sizes] = $2 } }
+$1 == "startup-qt6" { n = split($3, p, "/"); who = p[n]; t6[$2, who] = $5; peak6[$2, who] = $6 }
 $1 == "repaint" { rep[++reps] = $0 }
 $1 == "linereader" { lr[++lrs] = $0; ms[$2] = $5; refms[$2] = $6 }
 END {
@@ -54,6 +62,12 @@ END {
     print "|---|---:|---:|---:|---:|---:|"
     for (i = 1; i <= sizes; i++) { s = order[i]; raw = s * s * 4 / 1048576; a = peak[s, "ombrel-gl"] / 1024; b = peak[s, "reference_viewer"] / 1024
         printf "| %s x %s | %.0f | %.0f | %.2f | %.0f | %.2f |\n", s, s, raw, a, a / raw, b, b / raw }
+    print "\n### Qt 6 build: start to first frame and peak memory, beside Qt 5 (median)\n"
+    print "| image | Qt 6 ombrel-gl ms | Qt 6 reference ms | ratio (target <= 1.10) | Qt 5 ombrel-gl ms | Qt 6 / Qt 5 | Qt 6 MiB | Qt 5 MiB | Qt 6 / Qt 5 memory |"
+    print "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+    for (i = 1; i <= sizes; i++) { s = order[i]; a = t6[s, "ombrel-gl"]; b = t6[s, "reference_viewer"]; c = t[s, "ombrel-gl"]
+        m6 = peak6[s, "ombrel-gl"] / 1024; m5 = peak[s, "ombrel-gl"] / 1024
+        printf "| %s x %s | %.1f | %.1f | %.3f | %.1f | %.3f | %.0f | %.0f | %.2f |\n", s, s, a, b, a / b, c, a / c, m6, m5, m6 / m5 }
     print "\n### Repaint: sett_terskel to a finished frame (median us)\n"
     print "| view | frames | ombrel-gl | reference | ratio (target <= 1.05) |"
     print "|---|---:|---:|---:|---:|"

@@ -7,6 +7,10 @@
 #include <QDebug>
 #include <QDir>
 #include <QMessageBox>
+#if QT_VERSION_MAJOR >= 6
+#include <QCoreApplication>
+#include <QOpenGLTexture>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +24,7 @@ const float initialThreshold = 0.4f;
 } // namespace
 
 GLWidget::GLWidget(QWidget *parent)
-    : QGLWidget(parent),
+    : GLWidgetBase(parent),
       pixmap(imageFile),
       threshold(initialThreshold)
 {
@@ -35,6 +39,9 @@ GLWidget::~GLWidget()
     // The shader member deletes its GL object in its own destructor, which
     // runs after this body: the context must be current by then.
     makeCurrent();
+#if QT_VERSION_MAJOR >= 6
+    delete texture;
+#endif
 }
 
 QSize GLWidget::sizeHint() const
@@ -59,19 +66,34 @@ bool GLWidget::versionSupported(const char *version)
 void GLWidget::scroll_horiz(int x)
 {
     Q_UNUSED(x);
-    updateGL();
+    repaintNow();
 }
 
 void GLWidget::scroll_vert(int y)
 {
     Q_UNUSED(y);
-    updateGL();
+    repaintNow();
 }
 
 void GLWidget::sett_terskel(int x)
 {
     threshold = float(x / 100.0);
+    repaintNow();
+}
+
+void GLWidget::repaintNow()
+{
+#if QT_VERSION_MAJOR >= 6
+    // The toolkit composes the window when its update request arrives, and
+    // turns a repaint() within a frame's time of the last composition into
+    // such a request too. So the request is made and delivered here: one
+    // composition, with whatever else of the window waits to be painted, and
+    // one finished frame for every call.
+    update();
+    QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
+#else
     updateGL();
+#endif
 }
 
 void GLWidget::initializeGL()
@@ -91,10 +113,23 @@ void GLWidget::initializeGL()
     fragShader.load(shaderFile);
     checkGLError("glwidget.cpp", __LINE__);
     glEnable(GL_TEXTURE_2D);
+#if QT_VERSION_MAJOR >= 6
+    // Rows go up as they stand, so texture (0, 0) is the image's top-left
+    // corner, as paintGL's quad expects; RGBA8 with mipmaps, filtered
+    // linearly, as the Qt 5 upload below. A null image has nothing to upload.
+    delete texture;
+    texture = nullptr;
+    if (!pixmap.isNull()) {
+        texture = new QOpenGLTexture(pixmap.toImage());
+        texture->setMinMagFilters(QOpenGLTexture::LinearMipMapLinear, QOpenGLTexture::Linear);
+        texture->bind();
+    }
+#else
     // The toolkit's default upload flips the rows; without that flip texture
     // (0, 0) is the image's top-left corner, as paintGL's quad expects.
     bindTexture(pixmap, GL_TEXTURE_2D, GL_RGBA8,
                 QGLContext::LinearFilteringBindOption | QGLContext::MipmapBindOption);
+#endif
     fragShader.use();
 
     const int texture = fragShader.uniformLocation("Tekstur");
@@ -108,7 +143,12 @@ void GLWidget::initializeGL()
     if (terskel == -1)
         qDebug().noquote() << QString("The shader \"%1\" has no active uniform \"Terskel\": the slider cannot reach the shader").arg(shaderFile);
 
-    qglClearColor(QColor(Qt::darkGray));
+    const QColor clear(Qt::darkGray);
+#if QT_VERSION_MAJOR >= 6
+    glClearColor(clear.redF(), clear.greenF(), clear.blueF(), clear.alphaF());
+#else
+    qglClearColor(clear);
+#endif
 }
 
 void GLWidget::resizeGL(int w, int h)
@@ -131,6 +171,12 @@ void GLWidget::paintGL()
     checkGLError("glwidget.cpp", __LINE__);
 
     glUniform1f(fragShader.uniformLocation("Terskel"), threshold);
+#if QT_VERSION_MAJOR >= 6
+    // The toolkit binds textures of its own in this context when it makes
+    // the widget's buffer anew (on every resize), so the image is bound here.
+    if (texture)
+        texture->bind();
+#endif
 
     // The quad spans the projection, so the whole image covers the whole
     // view at any screen scale.

@@ -5,13 +5,25 @@
 
 #include "render/shader.h"
 
-#include <QGLWidget>
 #include <QPixmap>
 #include <QSize>
+#include <QtGlobal>
+
+// The toolkit's OpenGL widget: Qt 5's QGLWidget draws into a native child
+// window; Qt 6's QOpenGLWidget into an off-screen buffer that the toolkit
+// composes into the window. The lines that differ are marked in the source.
+#if QT_VERSION_MAJOR >= 6
+#include <QOpenGLWidget>
+class QOpenGLTexture;
+using GLWidgetBase = QOpenGLWidget;
+#else
+#include <QGLWidget>
+using GLWidgetBase = QGLWidget;
+#endif
 
 // The image "fibre.bmp" drawn over the whole widget through the fragment
 // shader "test.frag", with the shader's threshold set from sett_terskel().
-class GLWidget : public QGLWidget
+class GLWidget : public GLWidgetBase
 {
     Q_OBJECT
 
@@ -40,6 +52,9 @@ protected:
     void paintGL() override;
 
 private:
+    // A finished frame now, as the slider's every change needs.
+    void repaintNow();
+
     QPixmap pixmap;
     Shader fragShader;
     float threshold;
@@ -47,6 +62,11 @@ private:
     // the toolkit gave it: device pixels on a scaled screen, where width()
     // and height() are logical.
     QSize projectionSize;
+#if QT_VERSION_MAJOR >= 6
+    // Qt 6 has no upload of its own into the widget's context; this one is
+    // made in initializeGL and deleted with that context current.
+    QOpenGLTexture *texture = nullptr;
+#endif
 };
 
 #endif

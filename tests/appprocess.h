@@ -22,7 +22,7 @@ public:
     // With an environment of the caller's making and arguments for the
     // toolkit; with grabFrames, every frame is read back (lastFrame()).
     AppProcess(const QString &folder, QProcessEnvironment env, const QStringList &arguments = {},
-               bool grabFrames = false)
+               bool grabFrames = false, const QString &program = OMBREL_GL)
     {
         if (grabFrames) {
             framePath = folder + "/frame.ppm";
@@ -33,7 +33,7 @@ public:
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(folder);
         process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start(OMBREL_GL, arguments);
+        process.start(program, arguments);
     }
     ~AppProcess()
     {

@@ -11,6 +11,7 @@
 #include <string.h>
 
 #define GL_BACK 0x0405
+#define GL_VIEWPORT 0x0BA2
 #define GL_READ_BUFFER 0x0C02
 #define GL_PACK_ALIGNMENT 0x0D05
 #define GL_PACK_ROW_LENGTH 0x0D02
@@ -115,9 +116,19 @@ unsigned eglSwapBuffers(void *display, void *surface)
     int width = 0, height = 0;
     if (!swap)
         swap = (unsigned (*)(void *, void *))dlsym(RTLD_NEXT, "eglSwapBuffers");
+    void (*getIntegerv)(unsigned, int *) = (void (*)(unsigned, int *))gl("glGetIntegerv");
+    int viewport[4] = {0, 0, 0, 0};
     if (query) {
         query(display, surface, EGL_WIDTH, &width);
         query(display, surface, EGL_HEIGHT, &height);
+    }
+    /* A Wayland window's size may reach the surface's answer only after
+     * its next buffer; the frame just drawn fills the viewport. */
+    if (getIntegerv)
+        getIntegerv(GL_VIEWPORT, viewport);
+    if (viewport[0] == 0 && viewport[1] == 0 && viewport[2] > 0 && viewport[3] > 0) {
+        width = viewport[2];
+        height = viewport[3];
     }
     grab(width, height);
     return swap(display, surface);

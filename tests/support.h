@@ -17,6 +17,28 @@
 
 #include <memory>
 
+// What the suites need of the toolkit's OpenGL widget, whichever it is:
+// its frame as drawn (in device pixels) and its context.
+template <typename View>
+QImage grabView(View &view)
+{
+#if QT_VERSION_MAJOR >= 6
+    return view.grabFramebuffer();
+#else
+    return view.grabFrameBuffer();
+#endif
+}
+
+template <typename View>
+QOpenGLContext *viewContext(View &view)
+{
+#if QT_VERSION_MAJOR >= 6
+    return view.context();
+#else
+    return view.context()->contextHandle();
+#endif
+}
+
 // Collects every debug message while it lives, byte for byte as the
 // handler receives it.
 class MessageLog

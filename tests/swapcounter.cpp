@@ -21,3 +21,12 @@ extern "C" void glXSwapBuffers(void *display, unsigned long drawable)
     if (next)
         next(display, drawable);
 }
+
+// Qt's Wayland platform swaps through EGL.
+extern "C" unsigned eglSwapBuffers(void *display, void *surface)
+{
+    using Swap = unsigned (*)(void *, void *);
+    static Swap next = reinterpret_cast<Swap>(dlsym(RTLD_NEXT, "eglSwapBuffers"));
+    ++swaps;
+    return next ? next(display, surface) : 0;
+}

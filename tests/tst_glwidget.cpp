@@ -57,7 +57,7 @@ QString describe(QRgb colour)
 // colours stay exact.
 QImage grabLogical(GLWidget &view)
 {
-    const QImage frame = view.grabFrameBuffer();
+    const QImage frame = grabView(view);
     const QSize device = view.size() * view.devicePixelRatioF();
     if (frame.size() != device) {
         qWarning("frame of %d x %d for a view of %d x %d device pixels", frame.width(), frame.height(),
@@ -223,7 +223,7 @@ void TestGLWidget::resizeReachesEveryCorner()
     QVERIFY(near(frame.pixel(298, 198), qRgb(115, 0, 0)));
     // And nothing of the dark grey clear colour shows anywhere, on a scaled
     // screen included: every device pixel is checked.
-    const QImage device = view.grabFrameBuffer();
+    const QImage device = grabView(view);
     const QRgb grey = QColor(Qt::darkGray).rgb();
     for (int y = 0; y < device.height(); ++y)
         for (int x = 0; x < device.width(); ++x)

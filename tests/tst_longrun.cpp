@@ -106,7 +106,7 @@ void TestLongRun::referenceForComparison()
     long afterFirstThousand = 0;
     for (int i = 1; i <= changes; ++i) {
         view.threshold = float(i % 101 / 100.0);
-        view.updateGL();
+        view.repaintNow();
         QCoreApplication::processEvents();
         if (i == 1000)
             afterFirstThousand = residentBytes();

@@ -5,11 +5,12 @@
 #include "support.h"
 #include "swapcounter.h"
 
-#include <QGLContext>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QOpenGLContext>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QElapsedTimer>
 #include <QSlider>
 #include <QtTest>
 
@@ -47,6 +48,24 @@ void EPOXY_CALLSPEC recordDeleteShader(GLuint shader)
     realDeleteShader(shader);
     glGetShaderiv(shader, GL_DELETE_STATUS, &deletion.flagged);
     deletion.error = glGetError();
+}
+
+// Lets the frames of showing the window finish (on Wayland they wait for
+// the compositor's frame callbacks), so that what follows counts only its own.
+void settleFrames()
+{
+    QElapsedTimer timer;
+    timer.start();
+    int seen = swapCount();
+    QElapsedTimer quiet;
+    quiet.start();
+    while (quiet.elapsed() < 200 && timer.elapsed() < 5000) {
+        QTest::qWait(20);
+        if (swapCount() != seen) {
+            seen = swapCount();
+            quiet.restart();
+        }
+    }
 }
 
 QImage plain(int size)
@@ -120,25 +139,34 @@ void TestWindow::sliderDrivesView()
     auto *slider = window.findChild<QSlider *>();
     QVERIFY(view && slider);
     QTRY_VERIFY(view->isVisible());
+    settleFrames();
 
     // Every change of value is one call of the slot and one finished frame.
+    // On Wayland (Qt 6) the compositor's frame callbacks may let the toolkit
+    // add a frame of its own: there every change reaches at least one.
+    const bool exact = !QGuiApplication::platformName().startsWith("wayland");
     int swaps = swapCount();
     int changes = 0;
     for (int value : {100, 0, 40, 78, 79, 100}) {
+        const int before = swapCount();
         slider->setValue(value);
         ++changes;
-        QCOMPARE(swapCount(), swaps + changes);
+        if (exact)
+            QCOMPARE(swapCount(), swaps + changes);
+        else
+            QVERIFY(swapCount() > before);
     }
+    swaps = swapCount();
     // Setting the value it already has changes nothing.
     slider->setValue(100);
-    QCOMPARE(swapCount(), swaps + changes);
+    QCOMPARE(swapCount(), swaps);
 
     // 100 gives threshold 1.0: nothing passes.
-    QCOMPARE(view->grabFrameBuffer().pixel(10, 10), qRgb(255, 0, 0));
+    QCOMPARE(grabView(*view).pixel(10, 10), qRgb(255, 0, 0));
     slider->setValue(78);
-    QCOMPARE(view->grabFrameBuffer().pixel(10, 10), qRgb(0, 255, 0));
+    QCOMPARE(grabView(*view).pixel(10, 10), qRgb(0, 255, 0));
     slider->setValue(79);
-    QCOMPARE(view->grabFrameBuffer().pixel(10, 10), qRgb(255, 0, 0));
+    QCOMPARE(grabView(*view).pixel(10, 10), qRgb(255, 0, 0));
 
     // Through the keyboard as a user would: one frame per step.
     swaps = swapCount();
@@ -146,8 +174,11 @@ void TestWindow::sliderDrivesView()
     QTest::keyClick(slider, Qt::Key_Down);
     QTest::keyClick(slider, Qt::Key_Down);
     QCOMPARE(slider->value(), 77);
-    QCOMPARE(swapCount(), swaps + 2);
-    QCOMPARE(view->grabFrameBuffer().pixel(10, 10), qRgb(0, 255, 0));
+    if (exact)
+        QCOMPARE(swapCount(), swaps + 2);
+    else
+        QVERIFY(swapCount() >= swaps + 2);
+    QCOMPARE(grabView(*view).pixel(10, 10), qRgb(0, 255, 0));
 }
 
 void TestWindow::scrollsWhenSmallerThanImage()
@@ -176,7 +207,7 @@ void TestWindow::closingDeletesShaderInViewContext()
     QVERIFY(QTest::qWaitForWindowExposed(window));
     auto *view = window->findChild<GLWidget *>();
     view->makeCurrent();
-    QOpenGLContext *viewContext = view->context()->contextHandle();
+    QOpenGLContext *context = viewContext(*view);
     GLint program = 0;
     glGetIntegerv(GL_CURRENT_PROGRAM, &program);
     GLuint shader = 0;
@@ -196,7 +227,7 @@ void TestWindow::closingDeletesShaderInViewContext()
 
     QCOMPARE(deletion.calls, 1);
     QCOMPARE(deletion.shader, shader);
-    QVERIFY(deletion.context == viewContext);
+    QVERIFY(deletion.context == context);
     // Still attached to the program, which is kept, so OpenGL flags the
     // object for deletion rather than freeing the name at once.
     QCOMPARE(deletion.flagged, GL_TRUE);

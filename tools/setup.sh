@@ -6,6 +6,8 @@ OMBREL_PACKAGES=(
     qtbase5-dev libqt5opengl5-dev libepoxy-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
     xvfb xauth xdotool imagemagick
     weston xwayland qtwayland5
+    qt6-base-dev libqt6opengl6-dev qt6-wayland
+    dpkg-dev lintian man-db
     clang libclang-rt-14-dev valgrind
 )
 
