@@ -16,7 +16,8 @@ QString run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.start(program, arguments);
-    process.waitForFinished(30000);
+    // Generous: under the sanitizers on a loaded machine the box may take a while.
+    process.waitForFinished(90000);
     return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
 }
 
