@@ -132,13 +132,13 @@ void GLWidget::initializeGL()
 #endif
     fragShader.use();
 
-    const int texture = fragShader.uniformLocation("Tekstur");
+    const int tekstur = fragShader.uniformLocation("Tekstur");
     checkGLError("glwidget.cpp", __LINE__);
-    glUniform1i(texture, 0);
+    glUniform1i(tekstur, 0);
     checkGLError("glwidget.cpp", __LINE__);
     const int terskel = fragShader.uniformLocation("Terskel");
     glUniform1f(terskel, initialThreshold);
-    if (texture == -1)
+    if (tekstur == -1)
         qDebug().noquote() << QString("The shader \"%1\" has no active uniform \"Tekstur\": the image cannot reach the shader").arg(shaderFile);
     if (terskel == -1)
         qDebug().noquote() << QString("The shader \"%1\" has no active uniform \"Terskel\": the slider cannot reach the shader").arg(shaderFile);
