@@ -1,5 +1,6 @@
 #include <epoxy/gl.h>
 
+#include "app/hugepages.h"
 #include "app/platform.h"
 #include "app/window.h"
 
@@ -7,6 +8,7 @@
 
 int main(int argc, char **argv)
 {
+    restartWithHugePages(argv);
     preferX11(argc, argv);
     QApplication app(argc, argv);
     reportWaylandView();
