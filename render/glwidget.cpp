@@ -21,6 +21,12 @@ const char *const imageFile = "fibre.bmp";
 const char *const shaderFile = "test.frag";
 const float initialThreshold = 0.4f;
 
+// Set while the box refusing an old OpenGL is up. Its nested event loop may
+// initialise and paint the view: nothing of OpenGL 2.0 may run then (the
+// loader ends the process when a driver lacks an entry point), and one box
+// is enough.
+bool refusingOldOpenGL = false;
+
 } // namespace
 
 GLWidget::GLWidget(QWidget *parent)
@@ -98,14 +104,11 @@ void GLWidget::repaintNow()
 
 void GLWidget::initializeGL()
 {
-    // The box below runs a nested event loop, in which the toolkit may try
-    // to initialise this view again; one box is enough.
-    static bool refusing = false;
-    if (refusing)
+    if (refusingOldOpenGL)
         return;
     // No OpenGL 2.0 entry point may be called before this test passes.
     if (!versionSupported(reinterpret_cast<const char *>(glGetString(GL_VERSION)))) {
-        refusing = true;
+        refusingOldOpenGL = true;
         QMessageBox::critical(nullptr, "Varnok", "Need OpenGL version >= 2.0");
         std::exit(-1);
     }
@@ -165,6 +168,8 @@ void GLWidget::resizeGL(int w, int h)
 
 void GLWidget::paintGL()
 {
+    if (refusingOldOpenGL)
+        return;
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
     glTranslatef(0, 0, -10);
