@@ -16,6 +16,7 @@
 #include <QString>
 #include <QtGlobal>
 #if QT_VERSION_MAJOR >= 6
+#include <QImageReader>
 #include <QOpenGLTexture>
 #include <QOpenGLWidget>
 using ReferenceBase = QOpenGLWidget;
@@ -47,12 +48,21 @@ class ReferenceView : public ReferenceBase
 {
 public:
     ReferenceView(const QString &imagePath, const char *shaderPath)
-        : pixmap(imagePath), shaderPath(shaderPath)
+        : pixmap(load(imagePath)), shaderPath(shaderPath)
     {
         resize(pixmap.size());
     }
 
     float threshold = 0.4f;
+
+    // Qt 6 decodes no image over 128 MB unless told otherwise.
+    static QPixmap load(const QString &path)
+    {
+#if QT_VERSION_MAJOR >= 6
+        QImageReader::setAllocationLimit(1024);
+#endif
+        return QPixmap(path);
+    }
 
     // One finished frame now.
     void repaintNow()

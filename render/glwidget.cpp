@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #if QT_VERSION_MAJOR >= 6
 #include <QCoreApplication>
+#include <QImageReader>
 #include <QOpenGLTexture>
 #endif
 
@@ -27,11 +28,23 @@ const float initialThreshold = 0.4f;
 // is enough.
 bool refusingOldOpenGL = false;
 
+QPixmap loadImage()
+{
+#if QT_VERSION_MAJOR >= 6
+    // Qt 6 refuses to decode images of more than 128 MB, which a micrograph
+    // of 8192 x 8192 pixels already is; Qt 5 has no such limit. This one
+    // lets through everything a texture can hold (16384 pixels a side).
+    if (QImageReader::allocationLimit() < 1024)
+        QImageReader::setAllocationLimit(1024);
+#endif
+    return QPixmap(imageFile);
+}
+
 } // namespace
 
 GLWidget::GLWidget(QWidget *parent)
     : GLWidgetBase(parent),
-      pixmap(imageFile),
+      pixmap(loadImage()),
       threshold(initialThreshold)
 {
     if (pixmap.isNull()) {

@@ -83,6 +83,7 @@ private slots:
     void scrollSlotsRepaintSameImage();
     void reportsShaderThatCannotBeReached();
     void reportsMissingImage();
+    void loadsImageOverToolkitDefaultLimit();
     void destroysUnshownView();
 };
 
@@ -290,6 +291,21 @@ void TestGLWidget::reportsMissingImage()
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     view.sett_terskel(10);
     QCOMPARE(grabLogical(view).size(), QSize(64, 64));
+}
+
+void TestGLWidget::loadsImageOverToolkitDefaultLimit()
+{
+    // 6000 x 6000 pixels decode to 137 MB, over Qt 6's default limit of
+    // 128 MB; micrographs are larger still.
+    DataDir dir;
+    QImage image(6000, 6000, QImage::Format_RGB32);
+    image.fill(qRgb(10, 20, 30));
+    QVERIFY(dir.writeImage(image));
+    image = QImage();
+    MessageLog log;
+    GLWidget view;
+    QCOMPARE(view.sizeHint(), QSize(6000, 6000));
+    QVERIFY2(log.matching("\"fibre.bmp\"").isEmpty(), qPrintable(log.messages.join('\n')));
 }
 
 void TestGLWidget::destroysUnshownView()
