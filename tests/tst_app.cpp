@@ -132,8 +132,15 @@ void TestApp::restartsWithHugePages()
     const int at = rollup.indexOf("AnonHugePages:");
     QVERIFY(at >= 0);
     const long hugeKiB = rollup.mid(at + 14, 20).trimmed().split(' ').value(0).toLong();
+#if defined(__SANITIZE_ADDRESS__)
+    // The address sanitizer's allocator stands in for the C library's, which
+    // is the one the tunable steers.
+    Q_UNUSED(hugePages);
+    Q_UNUSED(hugeKiB);
+#else
     if (hugePages)
         QVERIFY2(hugeKiB >= 8 * 1024, qPrintable(QString("%1 KiB in huge pages").arg(hugeKiB)));
+#endif
 
     QVERIFY(app.closeWindow());
     QVERIFY(app.finished());
