@@ -81,6 +81,8 @@ private slots:
     void drawsThroughThreshold();
     void resizeReachesEveryCorner();
     void scrollSlotsRepaintSameImage();
+    void drawsAsMipmappedTexture_data();
+    void drawsAsMipmappedTexture();
     void reportsShaderThatCannotBeReached();
     void reportsMissingImage();
     void loadsImageOverToolkitDefaultLimit();
@@ -251,6 +253,62 @@ void TestGLWidget::scrollSlotsRepaintSameImage()
     view.scroll_vert(80);
     QCOMPARE(swapCount(), swaps + 2);
     QCOMPARE(grabLogical(view), before);
+}
+
+void TestGLWidget::drawsAsMipmappedTexture_data()
+{
+    QTest::addColumn<QSize>("viewSize");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("image size") << QSize(256, 256) << true;
+    QTest::newRow("stretched") << QSize(400, 300) << true;
+    // Shrinking the view below its minimum size shows what a smaller level
+    // would change, so the rows above can tell.
+    QTest::newRow("shrunk below the image, levels show") << QSize(100, 100) << false;
+}
+
+void TestGLWidget::drawsAsMipmappedTexture()
+{
+    // The view uploads no smaller levels of the image, since it never draws
+    // it smaller than it is. Its frame must be what the same texture with
+    // mipmaps gives, on scaled screens too. Noise makes every level differ.
+    QFETCH(QSize, viewSize);
+    QFETCH(bool, same);
+#if QT_VERSION_MAJOR >= 6
+    QSKIP("Qt 6 keeps the texture in storage of fixed levels: no mipmapped twin can be made of it");
+#endif
+    QImage noise(256, 256, QImage::Format_RGB32);
+    quint32 seed = 12345;
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            noise.setPixel(x, y, qRgb(seed >> 24, seed >> 16, seed >> 8));
+        }
+    DataDir dir;
+    QVERIFY(dir.writeImage(noise));
+    QVERIFY(dir.write("test.frag", "uniform sampler2D Tekstur;\n"
+                                   "uniform float Terskel;\n"
+                                   "void main() { gl_FragColor = texture2D(Tekstur, gl_TexCoord[0].st) * step(0.0, Terskel); }\n"));
+    GLWidget view;
+    view.resize(viewSize);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.scroll_vert(0);
+    const QImage plain = grabView(view);
+
+    // A repaint leaves the view's texture bound in its context (a grab may
+    // bind the toolkit's own).
+    view.scroll_vert(0);
+    view.makeCurrent();
+    GLint texture = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
+    QVERIFY(texture != 0);
+    glGenerateMipmap(GL_TEXTURE_2D);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    QCOMPARE(glGetError(), GLenum(GL_NO_ERROR));
+    view.scroll_vert(0);
+    const QImage mipmapped = grabView(view);
+    QCOMPARE(mipmapped.size(), plain.size());
+    QCOMPARE(mipmapped == plain, same);
 }
 
 void TestGLWidget::reportsShaderThatCannotBeReached()
