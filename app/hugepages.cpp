@@ -37,8 +37,12 @@ void restartWithHugePages(char **argv)
         return;
     // "always" gives huge pages without asking, "never" not at all: then a
     // second start would only cost time.
-    std::ifstream file("/sys/kernel/mm/transparent_hugepage/enabled");
-    const std::string enabled((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string enabled;
+    {
+        // Closed before the exec: the new start must not inherit it.
+        std::ifstream file("/sys/kernel/mm/transparent_hugepage/enabled");
+        enabled.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
     if (!hugePagesOnRequest(enabled))
         return;
     // The tunable in the environment also keeps the new start from

@@ -125,6 +125,11 @@ void TestApp::restartsWithHugePages()
     const QByteArray prefix = "GLIBC_TUNABLES=" + (own.isEmpty() ? QByteArray("glibc.malloc.hugetlb=1") : own.toUtf8());
     QVERIFY2(std::any_of(variables.begin(), variables.end(), [&](const QByteArray &v) { return v.startsWith(prefix); }),
              prefix.constData());
+    // Nothing the first start opened reaches the second.
+    const QFileInfoList fds = QDir(proc + "fd").entryInfoList(QDir::Files | QDir::System);
+    QVERIFY(!fds.isEmpty());
+    for (const QFileInfo &fd : fds)
+        QVERIFY2(!fd.symLinkTarget().startsWith("/sys/kernel/mm/"), qPrintable(fd.symLinkTarget()));
 
     QFile smaps(proc + "smaps_rollup");
     QVERIFY(smaps.open(QIODevice::ReadOnly));
