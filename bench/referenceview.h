@@ -3,10 +3,11 @@
 
 // The least the toolkit and driver allow for what the viewer draws: the
 // image in the toolkit's OpenGL widget (QGLWidget, or QOpenGLWidget on
-// Qt 6) of its size, the shader source handed over as one string, the same
-// upload and the same quad, the threshold uniform set per frame. No code of
-// Ombrel GL, no logs, no checks: measurements set the viewer's figures
-// beside this one's.
+// Qt 6) of its size, the shader source handed over as one string, the
+// toolkit's usual upload (mipmapped; rows as they stand, as the viewer's),
+// the same quad, the threshold uniform set per frame. No code of Ombrel GL,
+// no logs, no checks: measurements set the viewer's figures beside this
+// one's.
 
 #include <epoxy/gl.h>
 
