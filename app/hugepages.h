@@ -4,8 +4,8 @@
 #include <string>
 
 // Large images spend most of their start-up in page faults on the first
-// touch of fresh buffers: the decoded image, the toolkit's copy for the
-// upload, the driver's texture storage. Where transparent huge pages are
+// touch of fresh buffers: the decoded image and the driver's texture
+// storage. Where transparent huge pages are
 // given on request ("madvise", most desktops), the C library asks for them
 // for its large allocations when the tunable glibc.malloc.hugetlb=1 is set,
 // which it reads only at start. So the program starts itself once more with

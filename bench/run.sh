@@ -111,11 +111,13 @@ set style fill solid 0.8
 set ylabel "ms"
 set xlabel "image side (pixels)"
 set key left top
+set yrange [0:*]
 plot "build/bench-startup.dat" using 2:xtic(1) title "ombrel-gl", "" using 3 title "ombrel-gl without huge pages", "" using 4 title "reference"
 set output "docs/performance-linereader.png"
 set title "Shader source line reader"
 set style data linespoints
 set logscale xy
+set autoscale y
 set xlabel "lines"
 set ylabel "ms (median)"
 plot "build/bench-linereader.dat" using 1:2 title "line reader", "" using 1:3 title "std::getline into one string"
