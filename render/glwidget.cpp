@@ -132,7 +132,7 @@ void GLWidget::initializeGL()
     // No mipmaps: the view is never smaller than the image (its minimum
     // size), so the image is only ever drawn at one texel per pixel or
     // larger, and a smaller level is never sampled. Making them took a
-    // third of the start-up at 8192 x 8192 and a third more texture memory.
+    // quarter of the start-up at 8192 x 8192 and a third more texture memory.
 #if QT_VERSION_MAJOR >= 6
     // Rows go up as they stand, so texture (0, 0) is the image's top-left
     // corner, as paintGL's quad expects; RGBA8 filtered linearly, as the
