@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/setup.sh
 OMBREL_PACKAGES+=(gnuplot-nox)
-ensure_packages
+ensure_packages "${OMBREL_RUN_PACKAGES[@]}" "${OMBREL_TEST_PACKAGES[@]}"
 build_project build
 build_project build-qt6 -DOMBREL_QT=6
 

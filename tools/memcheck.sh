@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/setup.sh
-ensure_packages
+ensure_packages "${OMBREL_RUN_PACKAGES[@]}" "${OMBREL_TEST_PACKAGES[@]}"
 build_project build
 rm -f build/memcheck.*.log
 log=build/memcheck.%p.log

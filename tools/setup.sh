@@ -1,23 +1,46 @@
-# Shared set-up of ./run and ./test: installs what a fresh Debian 12 machine
-# lacks, then configures and builds into build/. Sourced, not run.
+# Shared set-up of ./run and ./test: installs what a fresh Debian 12 or 13
+# machine lacks, then configures and builds. Sourced, not run.
 
-OMBREL_PACKAGES=(
+# Building and showing the viewer (headless too: Xvfb, a screenshot, the
+# window closed as a window manager would).
+OMBREL_RUN_PACKAGES=(
     cmake g++ make pkg-config
     qtbase5-dev libqt5opengl5-dev libepoxy-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
     xvfb xauth xdotool imagemagick
+)
+# The rest of the suite: Wayland sessions, the Qt 6 build, the packages and
+# their lint, the sanitizer and fuzzing builds, memcheck. No version is
+# pinned where the release moves it: libclang-rt-dev is clang's own runtime
+# on every release.
+OMBREL_TEST_PACKAGES=(
     weston xwayland qtwayland5
     qt6-base-dev libqt6opengl6-dev qt6-wayland
     dpkg-dev lintian man-db
-    clang libclang-rt-14-dev valgrind
+    clang libclang-rt-dev valgrind
 )
 
+# The names that count as installed: every installed package and whatever
+# it provides (Debian 13 folds libqt6opengl6-dev into qt6-base-dev, which
+# provides the old name, so dpkg never lists it as installed itself).
+installed_names() {
+    dpkg-query -W -f='${db:Status-Abbrev}|${Package}|${Provides}\n' 2>/dev/null |
+        awk -F'|' '$1 ~ /^ii/ {
+            print $2
+            n = split($3, provided, /, */)
+            for (i = 1; i <= n; i++) { sub(/ .*/, "", provided[i]); if (provided[i] != "") print provided[i] }
+        }'
+}
+
+# ensure_packages NAME...: installs those of the names not yet installed.
 ensure_packages() {
+    local -A have=()
+    local name
+    while read -r name; do
+        have[$name]=1
+    done < <(installed_names)
     local missing=()
-    local package
-    for package in "${OMBREL_PACKAGES[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$package")
-        fi
+    for name in "$@"; do
+        [ -n "${have[$name]:-}" ] || missing+=("$name")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
@@ -43,6 +66,10 @@ build_project() {
 }
 
 # Xvfb with Mesa's software OpenGL, one screen large enough for any test.
+# The display is the first free one from OMBREL_XVFB_SERVERNUM (99 unless
+# set): a root run beside this machine's own X servers shares their socket
+# names and starts elsewhere.
 headless() {
-    LIBGL_ALWAYS_SOFTWARE=1 xvfb-run -a -s "-screen 0 2560x1600x24 +extension GLX" "$@"
+    LIBGL_ALWAYS_SOFTWARE=1 xvfb-run -a -n "${OMBREL_XVFB_SERVERNUM:-99}" \
+        -s "-screen 0 2560x1600x24 +extension GLX" "$@"
 }

@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# tools/fresh-debian.sh RELEASE [ROOT]
+#
+# Tries the two commands as a newcomer would on a fresh machine: makes a
+# minimal root of a Debian release (bookworm or 12, trixie or 13) with
+# debootstrap, from the Debian mirror this machine's apt already uses,
+# clones the committed tree into it with ../shared beside it, and runs
+# ./run and then ./test inside. Prints what passed and what failed; exits
+# non-zero when anything failed. Needs root (it asks sudo otherwise) and
+# takes half an hour or more per release.
+#
+# ROOT defaults to /var/tmp/ombrel-fresh-RELEASE; it is made anew on every
+# run and left behind for a look afterwards (logs in ROOT/work/logs).
+#   tools/fresh-debian.sh --enter ROOT [COMMAND...]
+# runs a shell (or COMMAND) in such a root, with the same mounts.
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+    exec sudo -- "$0" "$@"
+fi
+
+usage() {
+    sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//' >&2
+    exit 2
+}
+
+# Mounts what the build and the suites need (processes, devices, shared
+# memory, the kernel's settings) in a mount namespace of its own, so that
+# nothing stays mounted however the run ends, and runs the command there.
+in_root() {
+    local root=$1
+    shift
+    cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
+    unshare --mount --propagation private -- bash -c '
+        set -e
+        root=$1; shift
+        mount -t proc proc "$root/proc"
+        mount --rbind /sys "$root/sys"
+        mount --rbind /dev "$root/dev"
+        mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
+        exec chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" LANG=C.UTF-8 \
+            PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+            OMBREL_XVFB_SERVERNUM="${OMBREL_XVFB_SERVERNUM:-99}" "$@"
+    ' _ "$root" "$@"
+}
+
+if [ "${1:-}" = "--enter" ]; then
+    [ $# -ge 2 ] || usage
+    root=$(realpath "$2")
+    shift 2
+    [ $# -gt 0 ] || set -- bash -l
+    in_root "$root" "$@"
+    exit
+fi
+
+[ $# -ge 1 ] && [ $# -le 2 ] || usage
+case $1 in
+    12|bookworm) release=bookworm number=12 ;;
+    13|trixie) release=trixie number=13 ;;
+    *) echo "Unknown release \"$1\": give bookworm (12) or trixie (13)" >&2; exit 2 ;;
+esac
+root=${2:-/var/tmp/ombrel-fresh-$release}
+repo=$(git -C "$(dirname "$0")/.." rev-parse --show-toplevel)
+shared=$(realpath "$repo/../shared")
+[ -d "$shared" ] || { echo "No shared/ beside the repository ($shared)" >&2; exit 2; }
+
+# The first Debian archive (not its security archive) in apt's sources, in
+# either format; the security archive likewise, when there is one.
+apt_uri() {
+    local want=$1
+    cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
+        awk -v want="$want" '
+            function pick(uri, suites) {
+                if (uri == "" || found) return
+                security = (suites ~ /-security/)
+                if ((want == "security") == security && (uri ~ /debian/)) { print uri; found = 1 }
+            }
+            /^deb[ \t]/ { u = $2; if (u ~ /^\[/) { u = $3; s = $4 } else s = $3; pick(u, s); next }
+            /^URIs:/ { uri = $2 }
+            /^Suites:/ { suites = $0 }
+            /^[ \t]*$/ { pick(uri, suites); uri = ""; suites = "" }
+            END { pick(uri, suites) }'
+}
+mirror=${MIRROR:-$(apt_uri main)}
+security=${SECURITY_MIRROR:-$(apt_uri security)}
+[ -n "$mirror" ] || { echo "No Debian mirror found in apt's sources; set MIRROR" >&2; exit 2; }
+
+command -v debootstrap >/dev/null || {
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
+}
+
+# A root from an earlier run goes first; nothing is mounted in it outside
+# the namespace of a run, but a run still going would be.
+if [ -e "$root" ]; then
+    if findmnt -rno TARGET | grep -q "^$root/"; then
+        echo "Something is mounted under $root: is a run still going?" >&2
+        exit 1
+    fi
+    rm -rf --one-file-system "$root"
+fi
+mkdir -p "$root"
+logs=$root/work/logs
+mkdir -p "$logs"
+
+results=()
+failed=0
+step() {
+    local name=$1 log=$2
+    shift 2
+    local start=$SECONDS status=0
+    echo "== $name (log: $log)"
+    "$@" >"$log" 2>&1 || status=$?
+    local took=$((SECONDS - start))
+    if [ $status -eq 0 ]; then
+        results+=("PASS  $name (${took} s)")
+    else
+        results+=("FAIL  $name (${took} s, status $status): see $log")
+        failed=1
+        tail -n 40 "$log" | sed 's/^/    /'
+    fi
+    return $status
+}
+
+report() {
+    echo "== Debian $number ($release) from $mirror, root $root"
+    printf '%s\n' "${results[@]}"
+    exit $failed
+}
+
+make_root() {
+    debootstrap --variant=minbase "$release" "$root" "$mirror"
+    {
+        echo "deb $mirror $release main"
+        echo "deb $mirror $release-updates main"
+        [ -z "$security" ] || echo "deb $security $release-security main"
+    } >"$root/etc/apt/sources.list"
+}
+
+# A clone of what is committed, as a newcomer gets it, and shared/ as laid.
+clone_tree() {
+    git clone --quiet --no-hardlinks "$repo" "$root/work/main"
+    cp -a "$shared" "$root/work/shared"
+    git -C "$root/work/main" log -1 --format='cloned %h %s'
+}
+
+step "debootstrap $release" "$logs/debootstrap.log" make_root || report
+step "clone" "$logs/clone.log" clone_tree || report
+
+# Display numbers apart from this machine's own X servers (chroot shares
+# their abstract socket names).
+export OMBREL_XVFB_SERVERNUM=$((400 + 10 * number))
+step "./run" "$logs/run.log" in_root "$root" bash -c 'cd /work/main && ./run' || true
+if [ -f "$root/work/main/build/screenshot.png" ]; then
+    cp "$root/work/main/build/screenshot.png" "$logs/screenshot.png"
+    echo "Screenshot: $logs/screenshot.png"
+fi
+step "./test" "$logs/test.log" in_root "$root" bash -c 'cd /work/main && ./test' || true
+grep -E '^== |tests passed|tests failed|\*\*\*Failed|Timeout' "$logs/test.log" | sed 's/^/    /' || true
+report
