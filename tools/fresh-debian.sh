@@ -68,7 +68,10 @@ shared=$(realpath "$repo/../shared")
 # either format; the security archive likewise, when there is one.
 apt_uri() {
     local want=$1
-    cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
+    local file
+    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+        [ -f "$file" ] && cat "$file" && echo
+    done |
         awk -v want="$want" '
             function pick(uri, suites) {
                 if (uri == "" || found) return
