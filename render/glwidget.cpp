@@ -186,18 +186,28 @@ void GLWidget::paintGL()
 {
     if (refusingOldOpenGL)
         return;
+#if QT_VERSION_MAJOR >= 6
+    // The toolkit draws in this context too and does not put back what it
+    // found: Qt 6.8 leaves no program current and blending on at each frame
+    // (6.4 left the view's program and blending off), and making the
+    // widget's buffer anew binds a texture of its own. So every frame
+    // selects the program and the image on unit 0, where "Tekstur" samples,
+    // and turns blending off: the quad's colours replace what was there, as
+    // on Qt 5, whatever blend function the toolkit left. The uniforms are
+    // the program's own and keep their values. Qt 5 leaves the context to
+    // the view: there initializeGL's selection holds for its whole life.
+    fragShader.use();
+    glActiveTexture(GL_TEXTURE0);
+    if (texture)
+        texture->bind();
+    glDisable(GL_BLEND);
+#endif
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
     glTranslatef(0, 0, -10);
     checkGLError("glwidget.cpp", __LINE__);
 
     glUniform1f(fragShader.uniformLocation("Terskel"), threshold);
-#if QT_VERSION_MAJOR >= 6
-    // The toolkit binds textures of its own in this context when it makes
-    // the widget's buffer anew (on every resize), so the image is bound here.
-    if (texture)
-        texture->bind();
-#endif
 
     // The quad spans the projection, so the whole image covers the whole
     // view at any screen scale.

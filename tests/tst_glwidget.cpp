@@ -83,6 +83,8 @@ private slots:
     void scrollSlotsRepaintSameImage();
     void drawsAsMipmappedTexture_data();
     void drawsAsMipmappedTexture();
+    void drawsWhateverToolkitLeftCurrent_data();
+    void drawsWhateverToolkitLeftCurrent();
     void reportsShaderThatCannotBeReached();
     void reportsMissingImage();
     void loadsImageOverToolkitDefaultLimit();
@@ -309,6 +311,71 @@ void TestGLWidget::drawsAsMipmappedTexture()
     const QImage mipmapped = grabView(view);
     QCOMPARE(mipmapped.size(), plain.size());
     QCOMPARE(mipmapped == plain, same);
+}
+
+void TestGLWidget::drawsWhateverToolkitLeftCurrent_data()
+{
+    // What the toolkit may leave in the view's context between two frames.
+    QTest::addColumn<bool>("noProgram");
+    QTest::addColumn<bool>("otherTexture");
+    QTest::addColumn<bool>("otherUnit");
+    QTest::addColumn<bool>("blending");
+    QTest::newRow("no program current (Qt 6.8)") << true << false << false << false;
+    QTest::newRow("another texture bound on unit 0") << false << true << false << false;
+    QTest::newRow("that, and another unit active") << false << true << true << false;
+    QTest::newRow("blending on (Qt 6.8), keeping what is there") << false << false << false << true;
+    QTest::newRow("all of these") << true << true << true << true;
+}
+
+void TestGLWidget::drawsWhateverToolkitLeftCurrent()
+{
+#if QT_VERSION_MAJOR < 6
+    QSKIP("QGLWidget leaves its context to the view between frames");
+#endif
+    QFETCH(bool, noProgram);
+    QFETCH(bool, otherTexture);
+    QFETCH(bool, otherUnit);
+    QFETCH(bool, blending);
+    DataDir dir;
+    QVERIFY(dir.writeImage(twoTone(256)));
+    QVERIFY(dir.write("test.frag", stepShader));
+    MessageLog log;
+    GLWidget view;
+    view.resize(256, 256);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.sett_terskel(50);
+    const QImage before = grabLogical(view);
+    QVERIFY(near(before.pixel(64, 64), qRgb(0, 255, 255)));
+    QVERIFY(near(before.pixel(192, 192), qRgb(115, 0, 0)));
+
+    view.makeCurrent();
+    GLuint foreign = 0;
+    if (otherTexture) {
+        // Mid grey: it passes no threshold of 50, so it would show.
+        const GLubyte grey[4] = {128, 128, 128, 255};
+        glGenTextures(1, &foreign);
+        glBindTexture(GL_TEXTURE_2D, foreign);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, grey);
+    }
+    if (otherUnit)
+        glActiveTexture(GL_TEXTURE3);
+    if (noProgram)
+        glUseProgram(0);
+    if (blending) {
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ZERO, GL_ONE);
+    }
+    QCOMPARE(glGetError(), GLenum(GL_NO_ERROR));
+    view.doneCurrent();
+
+    // The slider's next step draws through the view's own program and image.
+    view.sett_terskel(100);
+    view.sett_terskel(50);
+    QCOMPARE(grabLogical(view), before);
+    QVERIFY2(log.messages.isEmpty(), qPrintable(log.messages.join('\n')));
+    view.makeCurrent();
+    glDeleteTextures(1, &foreign);
 }
 
 void TestGLWidget::reportsShaderThatCannotBeReached()
