@@ -70,7 +70,7 @@ apt_uri() {
     local want=$1
     local file
     for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
-        [ -f "$file" ] && cat "$file" && echo
+        if [ -f "$file" ]; then cat "$file"; echo; fi
     done |
         awk -v want="$want" '
             function pick(uri, suites) {
