@@ -5,8 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/setup.sh
-OMBREL_PACKAGES+=(gnuplot-nox)
-ensure_packages "${OMBREL_RUN_PACKAGES[@]}" "${OMBREL_TEST_PACKAGES[@]}"
+ensure_packages "${OMBREL_RUN_PACKAGES[@]}" "${OMBREL_TEST_PACKAGES[@]}" gnuplot-nox
 build_project build
 build_project build-qt6 -DOMBREL_QT=6
 
@@ -123,3 +122,4 @@ set ylabel "ms (median)"
 plot "build/bench-linereader.dat" using 1:2 title "line reader", "" using 1:3 title "std::getline into one string"
 GNUPLOT
 echo "Wrote docs/performance.md, docs/performance-startup.png, docs/performance-linereader.png"
+bench/threshold.sh

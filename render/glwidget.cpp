@@ -7,12 +7,16 @@
 #include <QDebug>
 #include <QDir>
 #include <QMessageBox>
+#include <QRegion>
 #if QT_VERSION_MAJOR >= 6
 #include <QCoreApplication>
 #include <QImageReader>
+#include <QMoveEvent>
+#include <QShowEvent>
 #include <QOpenGLTexture>
 #endif
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -202,6 +206,12 @@ void GLWidget::paintGL()
         texture->bind();
     glDisable(GL_BLEND);
 #endif
+    // Only what can be seen is cleared and shaded: the view is as large as
+    // the image, and most of a micrograph lies outside the scroll area.
+    const QRect seen = seenPart();
+    const QRect scissor = drawablePart(seen);
+    glScissor(scissor.x(), scissor.y(), scissor.width(), scissor.height());
+    glEnable(GL_SCISSOR_TEST);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
     glTranslatef(0, 0, -10);
@@ -223,5 +233,77 @@ void GLWidget::paintGL()
     glTexCoord2d(1, 0);
     glVertex3f(w, 0, 0);
     glEnd();
+    // The toolkit clears and copies in this context too, which a scissor
+    // left on would clip.
+    glDisable(GL_SCISSOR_TEST);
     checkGLError("glwidget.cpp", __LINE__);
+#if QT_VERSION_MAJOR >= 6
+    drawnPart = seen;
+#endif
 }
+
+QRect GLWidget::seenPart() const
+{
+    // Clipped by the scroll area's viewport and every other ancestor; what
+    // other windows cover still counts, as they may move at any time.
+    return visibleRegion().boundingRect();
+}
+
+QRect GLWidget::drawablePart(const QRect &part) const
+{
+#if QT_VERSION_MAJOR >= 6
+    // The toolkit sets the viewport to its buffer's device pixels before
+    // each paint; resizeGL had logical ones.
+    const qreal ratio = devicePixelRatioF();
+    const QSize drawable(int(width() * ratio), int(height() * ratio));
+#else
+    // resizeGL had the drawable's own pixels.
+    const QSize drawable = projectionSize;
+#endif
+    if (part.isEmpty() || width() <= 0 || height() <= 0)
+        return QRect();
+    const qreal sx = qreal(drawable.width()) / width();
+    const qreal sy = qreal(drawable.height()) / height();
+    const int left = int(std::floor(part.left() * sx));
+    const int right = int(std::ceil((part.right() + 1) * sx));
+    const int top = int(std::floor(part.top() * sy));
+    const int bottom = int(std::ceil((part.bottom() + 1) * sy));
+    const QRect flipped(left, drawable.height() - bottom, right - left, bottom - top);
+    return flipped & QRect(QPoint(0, 0), drawable);
+}
+
+#if QT_VERSION_MAJOR >= 6
+// Qt 5's view is a native window, and the window system asks it to paint
+// what comes into sight. Qt 6 composes the last frame of the view's buffer
+// wherever the view now stands, so a scroll, or a window that grows, would
+// show parts the scissor left undrawn: they are drawn before the toolkit
+// composes the window again.
+void GLWidget::moveEvent(QMoveEvent *event)
+{
+    GLWidgetBase::moveEvent(event);
+    drawWhatComesIntoSight();
+}
+
+void GLWidget::showEvent(QShowEvent *event)
+{
+    GLWidgetBase::showEvent(event);
+    // The ancestors are known once the view is shown (the scroll area
+    // takes it after it is made); installing twice keeps one filter.
+    for (QWidget *ancestor = parentWidget(); ancestor; ancestor = ancestor->parentWidget())
+        ancestor->installEventFilter(this);
+}
+
+bool GLWidget::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Move || event->type() == QEvent::Show)
+        drawWhatComesIntoSight();
+    return GLWidgetBase::eventFilter(watched, event);
+}
+
+void GLWidget::drawWhatComesIntoSight()
+{
+    const QRect seen = seenPart();
+    if (!seen.isEmpty() && !drawnPart.contains(seen))
+        update();
+}
+#endif

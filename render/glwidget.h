@@ -6,6 +6,7 @@
 #include "render/shader.h"
 
 #include <QPixmap>
+#include <QRect>
 #include <QSize>
 #include <QtGlobal>
 
@@ -50,10 +51,26 @@ protected:
     void initializeGL() override;
     void resizeGL(int w, int h) override;
     void paintGL() override;
+#if QT_VERSION_MAJOR >= 6
+    void moveEvent(QMoveEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+#endif
 
 private:
     // A finished frame now, as the slider's every change needs.
     void repaintNow();
+    // The part of the view that can be seen, in its own logical pixels: in
+    // the scroll area usually a window's worth of an image-sized view.
+    QRect seenPart() const;
+    // That part in the drawable's pixels, origin bottom left, as glScissor
+    // takes it; rounded outwards on a scaled screen.
+    QRect drawablePart(const QRect &part) const;
+#if QT_VERSION_MAJOR >= 6
+    // A new frame when more of the view comes into sight than the last
+    // frame drew: the toolkit shows the buffer as it stands.
+    void drawWhatComesIntoSight();
+#endif
 
     QPixmap pixmap;
     Shader fragShader;
@@ -66,6 +83,8 @@ private:
     // Qt 6 has no upload of its own into the widget's context; this one is
     // made in initializeGL and deleted with that context current.
     QOpenGLTexture *texture = nullptr;
+    // What the last frame drew of the buffer, in logical pixels.
+    QRect drawnPart;
 #endif
 };
 

@@ -68,10 +68,43 @@ public:
     // Runs an X client (xdotool, say) on the process's display.
     bool runOnDisplay(const QString &program, const QStringList &arguments)
     {
+        bool ok = false;
+        outputOnDisplay(program, arguments, &ok);
+        return ok;
+    }
+    QByteArray outputOnDisplay(const QString &program, const QStringList &arguments, bool *ok = nullptr)
+    {
         QProcess client;
         client.setProcessEnvironment(process.processEnvironment());
         client.start(program, arguments);
-        return client.waitForFinished(60000) && client.exitStatus() == QProcess::NormalExit && client.exitCode() == 0;
+        // An X client that hangs (seen once in many screenshots) is ended:
+        // the caller's wait for a picture then simply tries again.
+        const bool done = client.waitForFinished(15000) && client.exitStatus() == QProcess::NormalExit && client.exitCode() == 0;
+        if (client.state() != QProcess::NotRunning) {
+            qWarning("%s did not finish: ended", qPrintable(program));
+            client.kill();
+            client.waitForFinished();
+        }
+        if (ok)
+            *ok = done;
+        return client.readAllStandardOutput();
+    }
+    // The X window of the process's "Ombrel GL", empty while there is none.
+    QString windowId()
+    {
+        return QString::fromLatin1(outputOnDisplay("xdotool", {"search", "--onlyvisible", "--pid", QString::number(process.processId()),
+                                                               "--name", "^Ombrel GL$"}))
+            .section('\n', 0, 0);
+    }
+    // The window as the X server shows it: what is seen, a native child
+    // window's part of its drawable included and nothing of the rest.
+    QImage screenshot()
+    {
+        const QString id = windowId();
+        QImage shot;
+        if (!id.isEmpty())
+            shot.loadFromData(outputOnDisplay("import", {"-window", id, "ppm:-"}), "PPM");
+        return shot.isNull() ? shot : shot.convertToFormat(QImage::Format_RGB32);
     }
     // The newest frame read back and its number (0 before the first).
     QImage lastFrame(int *number = nullptr) const

@@ -1,0 +1,131 @@
+// bench_threshold [--quick] [--maximised] FOLDER
+// A threshold change as a person makes it: the real window (Window, its
+// scroll area and slider) at its first size, or filling the screen as a
+// maximised window does, on the image in FOLDER. Prints one row:
+//   threshold <side> <window WxH> <changes> <frames> <median us> <p90 us> <drag ms> <peak KiB>
+// one slider step to its finished frame (median, 90th percentile), the
+// frames those steps made, 100 changes queued at once as a quick drag
+// queues them (from queuing to the last finished frame), and the process's
+// peak resident memory, start-up included.
+
+#include <epoxy/gl.h>
+
+#include "app/window.h"
+#include "render/glwidget.h"
+#include "tests/swapcounter.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMetaObject>
+#include <QOpenGLContext>
+#include <QScreen>
+#include <QSlider>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, std::size_t(p * values.size()))];
+}
+
+long peakKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+// The frame is finished when the driver has done its work.
+void finish()
+{
+    if (QOpenGLContext::currentContext())
+        glFinish();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    bool quick = false;
+    bool maximised = false;
+    const char *folder = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0)
+            quick = true;
+        else if (std::strcmp(argv[i], "--maximised") == 0)
+            maximised = true;
+        else
+            folder = argv[i];
+    }
+    if (!folder) {
+        std::fprintf(stderr, "usage: bench_threshold [--quick] [--maximised] FOLDER\n");
+        return 2;
+    }
+    QDir::setCurrent(QString::fromLocal8Bit(folder));
+
+    Window window;
+    if (maximised)
+        window.setGeometry(window.screen()->availableGeometry());
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        std::fprintf(stderr, "bench_threshold: the window was never shown\n");
+        return 1;
+    }
+    auto *slider = window.findChild<QSlider *>();
+    auto *view = window.findChild<GLWidget *>();
+    // Let the frames of showing the window go by.
+    QTest::qWait(300);
+    QApplication::processEvents();
+
+    const int changes = quick ? 20 : 200;
+    int value = slider->value();
+    auto step = [&]() {
+        value = value == 100 ? 1 : value + 1;
+        slider->setValue(value);
+    };
+    for (int i = 0; i < 10; ++i)
+        step();
+    finish();
+
+    std::vector<double> us;
+    const int before = swapCount();
+    for (int i = 0; i < changes; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        step();
+        finish();
+        us.push_back(timer.nsecsElapsed() / 1000.0);
+    }
+    const int frames = swapCount() - before;
+
+    // A drag: the changes wait in the queue together, as mouse moves do
+    // while a frame is being drawn, and each is drawn in turn.
+    QElapsedTimer drag;
+    drag.start();
+    for (int i = 0; i < 100; ++i) {
+        value = value == 100 ? 1 : value + 1;
+        QMetaObject::invokeMethod(slider, "setValue", Qt::QueuedConnection, Q_ARG(int, value));
+    }
+    QCoreApplication::sendPostedEvents();
+    finish();
+    const double dragMs = drag.nsecsElapsed() / 1e6;
+
+    std::printf("threshold\t%d\t%dx%d\t%d\t%d\t%.1f\t%.1f\t%.1f\t%ld\n", view->sizeHint().width(), window.width(),
+                window.height(), changes, frames, percentile(us, 0.5), percentile(us, 0.9), dragMs, peakKiB());
+    std::fflush(stdout);
+    return 0;
+}
