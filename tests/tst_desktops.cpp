@@ -227,6 +227,9 @@ class XServer
 public:
     XServer()
     {
+        // Nothing reads its warnings (xkbcomp's, one batch a client): into a
+        // pipe left unread they would fill it and stop the server.
+        process.setStandardErrorFile(QProcess::nullDevice());
         process.start("Xvfb", {"-displayfd", "1", "-screen", "0", "2560x1600x24", "+extension", "GLX", "-nolisten", "tcp"});
         QElapsedTimer timer;
         timer.start();
