@@ -538,8 +538,11 @@ void TestDesktops::showsEachPlaceWhereverScrolled()
                     where.setY(line.mid(2).toInt());
             }
             QVERIFY(ok);
-            QVERIFY(cover.runOnDisplay("xdotool", {"windowmove", cover.windowId(), QString::number(where.x() + box.left()),
-                                                   QString::number(where.y() + box.top()), "windowraise", cover.windowId()}));
+            // Tried again while the new window is still being set up.
+            QTRY_VERIFY_WITH_TIMEOUT(cover.runOnDisplay("xdotool", {"windowmove", cover.windowId(), QString::number(where.x() + box.left()),
+                                                                    QString::number(where.y() + box.top()), "windowraise",
+                                                                    cover.windowId()}),
+                                     10000);
             QTRY_VERIFY_WITH_TIMEOUT(!showsPlaces(texelsPerPixel), 10000);
             QVERIFY(cover.closeWindow());
             QVERIFY(cover.finished());
