@@ -219,6 +219,15 @@ QString wrongPlaces(const QImage &shot, const QRect &box, double perPixelX, doub
     return QString();
 }
 
+// Asks a server the test started to end, and ends it when it will not.
+void stopServer(QProcess &process)
+{
+        process.terminate();
+        if (!process.waitForFinished(10000))
+            process.kill();
+        process.waitForFinished();
+}
+
 // An X server of the test's own (Xvfb, on the first free display), so that
 // what the screen shows of a window is that window's alone: suites side by
 // side on one display would put their windows over it.
@@ -241,13 +250,7 @@ public:
         if (number)
             display = ':' + QString::fromLatin1(line);
     }
-    ~XServer()
-    {
-        process.terminate();
-        if (!process.waitForFinished(10000))
-            process.kill();
-        process.waitForFinished();
-    }
+    ~XServer() { stopServer(process); }
     QProcessEnvironment session() const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -299,13 +302,7 @@ public:
             QTest::qWait(50);
         }
     }
-    ~Weston()
-    {
-        process.terminate();
-        if (!process.waitForFinished(10000))
-            process.kill();
-        process.waitForFinished();
-    }
+    ~Weston() { stopServer(process); }
     // The environment a program of this session starts with: a Wayland
     // session, the XWayland display where there is one, no platform chosen.
     QProcessEnvironment session() const
