@@ -11,6 +11,9 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTest>
+
+#include <functional>
 
 class AppProcess
 {
@@ -29,6 +32,8 @@ public:
             const QString preload = env.value("LD_PRELOAD");
             env.insert("LD_PRELOAD", preload.isEmpty() ? QString(OMBREL_FRAMEGRAB) : preload + ':' + OMBREL_FRAMEGRAB);
             env.insert("FRAMEGRAB_OUT", framePath);
+            startsPath = folder + "/starts";
+            env.insert("FRAMEGRAB_STARTS", startsPath);
         }
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(folder);
@@ -47,6 +52,17 @@ public:
     {
         stderrText += QString::fromLocal8Bit(process.readAllStandardError());
         return stderrText;
+    }
+    // What it printed, and how it ended if it did: for failure messages.
+    QString report()
+    {
+        QString text = errors();
+        if (process.state() == QProcess::NotRunning)
+            text += QString("\n[%1: %2, exit code %3]")
+                        .arg(process.error() == QProcess::FailedToStart ? "failed to start" : "ended",
+                             process.exitStatus() == QProcess::CrashExit ? "crashed" : "normally")
+                        .arg(process.exitCode());
+        return text;
     }
     bool waitForError(const QString &text, int ms = 20000)
     {
@@ -92,6 +108,10 @@ public:
     // The X window of the process's "Ombrel GL", empty while there is none.
     QString windowId()
     {
+        // A search by the PID of a process that is gone (0) matches other
+        // windows, the root window among them.
+        if (!running())
+            return QString();
         return QString::fromLatin1(outputOnDisplay("xdotool", {"search", "--onlyvisible", "--pid", QString::number(process.processId()),
                                                                "--name", "^Ombrel GL$"}))
             .section('\n', 0, 0);
@@ -121,6 +141,30 @@ public:
             *number = count;
         return frame;
     }
+    // Waits by the clock until check() holds, false when time runs out or
+    // the process ends first. QTRY counts only its own pauses between tries;
+    // a try that takes a screenshot can take seconds on a loaded machine,
+    // which stretched a 20 s QTRY into many minutes.
+    bool settles(const std::function<bool()> &check, int ms = 20000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!check()) {
+            if (timer.elapsed() > ms || !running())
+                return false;
+            QTest::qWait(50);
+        }
+        return true;
+    }
+    // How often the process's own PID started a program image (with
+    // grabFrames): 1, unless it started itself anew.
+    int starts() const
+    {
+        QFile file(startsPath);
+        if (startsPath.isEmpty() || !file.open(QIODevice::ReadOnly))
+            return 0;
+        return file.readAll().split('\n').count(QByteArray::number(process.processId()));
+    }
     bool finished(int ms = 20000) { return process.waitForFinished(ms) && process.exitStatus() == QProcess::NormalExit; }
     int exitCode() const { return process.exitCode(); }
     bool running() const { return process.state() != QProcess::NotRunning; }
@@ -138,7 +182,21 @@ private:
 
     QString stderrText;
     QString framePath;
+    QString startsPath;
 };
+
+// Whether a sanitized run's only fault is the crash of LeakSanitizer's own
+// tracer, which stops every thread at exit to look for leaks and now and
+// then dies of a segmentation fault itself (Debian 12's GCC runtime, about
+// one exit in a hundred here): the program's run says nothing then, and is
+// worth one more try. A leak found, a memory error or undefined behaviour
+// is never that.
+inline bool onlyLeakTracerCrashed(const QString &errors)
+{
+    return errors.contains("Tracer caught signal") && errors.contains("LeakSanitizer has encountered a fatal error")
+        && !errors.contains("ERROR: LeakSanitizer") && !errors.contains("ERROR: AddressSanitizer")
+        && !errors.contains("runtime error");
+}
 
 // Text a shader can hold to say that the view initialised past its upload:
 // without "Terskel" the view reports that the slider cannot reach it.

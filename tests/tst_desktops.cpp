@@ -385,10 +385,6 @@ void TestDesktops::coversViewWhenScaled_data()
 
 void TestDesktops::coversViewWhenScaled()
 {
-    // Quarantined: these read the X server's picture with ImageMagick's
-    // import, and a run now and then hangs (cause not yet found).
-    if (qEnvironmentVariableIsEmpty("OMBREL_SCREENSHOT_TESTS"))
-        QSKIP("set OMBREL_SCREENSHOT_TESTS=1 to run: a rare hang is being looked into");
     QFETCH(QString, variable);
     QFETCH(QString, value);
     QFETCH(double, scale);
@@ -401,13 +397,13 @@ void TestDesktops::coversViewWhenScaled()
     // Room for the whole image on every screen: the first size of the
     // window need not hold it scaled (Qt 5 under QT_SCREEN_SCALE_FACTORS),
     // and a view that scrolls shows only part of it.
-    QTRY_VERIFY_WITH_TIMEOUT(!app.windowId().isEmpty(), 20000);
+    QVERIFY2(app.settles([&] { return !app.windowId().isEmpty(); }), qPrintable(app.report()));
     QVERIFY(app.runOnDisplay("xdotool", {"windowsize", app.windowId(), "1200", "1000"}));
     // The first swaps may come before the first paint; the one that counts
     // is the picture the window settles on.
     QImage frame;
     QString problem;
-    QTRY_VERIFY2_WITH_TIMEOUT((problem = coverage(frame = app.screenshot())).isEmpty(), qPrintable(problem), 20000);
+    QVERIFY2(app.settles([&] { return (problem = coverage(frame = app.screenshot())).isEmpty(); }), qPrintable(problem + app.report()));
     // The view shows the image at its own size at least, scaled with the
     // screen (less the outermost pixels, which blend with the opposite edge).
     const QImage view = viewPart(frame);
@@ -435,10 +431,6 @@ void TestDesktops::showsEachPlaceWhereverScrolled_data()
 // in part and comes back, and when it grows larger than the image.
 void TestDesktops::showsEachPlaceWhereverScrolled()
 {
-    // Quarantined: these read the X server's picture with ImageMagick's
-    // import, and a run now and then hangs (cause not yet found).
-    if (qEnvironmentVariableIsEmpty("OMBREL_SCREENSHOT_TESTS"))
-        QSKIP("set OMBREL_SCREENSHOT_TESTS=1 to run: a rare hang is being looked into");
     QFETCH(QString, scale);
     QFETCH(bool, xwayland);
 #if QT_VERSION_MAJOR >= 6
@@ -466,7 +458,7 @@ void TestDesktops::showsEachPlaceWhereverScrolled()
 
     QImage shot;
     QRect box;
-    QTRY_VERIFY_WITH_TIMEOUT(!(box = placesBox(shot = app.screenshot())).isEmpty(), 20000);
+    QVERIFY2(app.settles([&] { return !(box = placesBox(shot = app.screenshot())).isEmpty(); }), qPrintable(app.report()));
     const QString id = app.windowId();
     QPoint origin;
     QString problem;
@@ -477,7 +469,7 @@ void TestDesktops::showsEachPlaceWhereverScrolled()
     auto onWindow = [&](QStringList arguments) {
         return app.runOnDisplay("xdotool", arguments.replaceInStrings("%w", id));
     };
-    QTRY_VERIFY2_WITH_TIMEOUT(showsPlaces(texelsPerPixel), qPrintable(problem), 10000);
+    QVERIFY2(app.settles([&] { return showsPlaces(texelsPerPixel); }, 10000), qPrintable(problem + app.report()));
     QCOMPARE(origin, QPoint(0, 0));
     // The image is larger than the window: the view scrolls.
     QVERIFY2(box.width() * texelsPerPixel < placesSize - 100 && box.height() * texelsPerPixel < placesSize - 100,
@@ -489,15 +481,15 @@ void TestDesktops::showsEachPlaceWhereverScrolled()
     // on an X server of its own).
     if (!xwayland) {
         QVERIFY(onWindow({"mousemove", "--window", "%w", midX, midY, "click", "--repeat", "3", "5"}));
-        QTRY_VERIFY2_WITH_TIMEOUT(showsPlaces(texelsPerPixel) && origin.y() > 0, qPrintable(problem), 10000);
+        QVERIFY2(app.settles([&] { return showsPlaces(texelsPerPixel) && origin.y() > 0; }, 10000), qPrintable(problem + app.report()));
         QCOMPARE(origin.x(), 0);
     }
     const int afterWheel = origin.y();
 
     // Keys: the scroll area takes the first Tab; three steps right, a page down.
     QVERIFY(onWindow({"key", "--window", "%w", "Tab", "Right", "Right", "Right", "Next"}));
-    QTRY_VERIFY2_WITH_TIMEOUT(showsPlaces(texelsPerPixel) && origin.x() > 0 && origin.y() > afterWheel,
-                              qPrintable(problem), 10000);
+    QVERIFY2(app.settles([&] { return showsPlaces(texelsPerPixel) && origin.x() > 0 && origin.y() > afterWheel; }, 10000),
+             qPrintable(problem + app.report()));
 
     // The scroll bar: a click on its track below the handle pages down.
     if (!xwayland) {
@@ -505,21 +497,22 @@ void TestDesktops::showsEachPlaceWhereverScrolled()
         const QString barX = QString::number(box.right() + 1 + qRound(6 * scale.toDouble()));
         QVERIFY(onWindow({"mousemove", "--window", "%w", barX, QString::number(box.bottom() - qRound(30 * scale.toDouble())),
                           "click", "1"}));
-        QTRY_VERIFY2_WITH_TIMEOUT(showsPlaces(texelsPerPixel) && origin.y() > before, qPrintable(problem), 10000);
+        QVERIFY2(app.settles([&] { return showsPlaces(texelsPerPixel) && origin.y() > before; }, 10000), qPrintable(problem + app.report()));
     }
 
     // Keys again, to the image's far corner. A loaded X server may drop
-    // some of a burst of sent keys: the burst is sent again until there.
+    // some of a burst of sent keys: bursts are sent until it is there.
     QPoint corner;
     auto atCorner = [&]() {
         return showsPlaces(texelsPerPixel) && placeOf(shot.pixel(box.bottomRight()), &corner)
             && corner == QPoint(placesSize - 1, placesSize - 1);
     };
-    for (int burst = 0; burst < 5 && !atCorner(); ++burst) {
-        QVERIFY(onWindow({"key", "--window", "%w", "--repeat", "60", "--delay", "5", "Right", "Next"}));
-        QTest::qWait(500);
-    }
-    QTRY_VERIFY2_WITH_TIMEOUT(atCorner(), qPrintable(problem + QString(" (corner at (%1, %2))").arg(corner.x()).arg(corner.y())), 10000);
+    app.settles([&] {
+        return onWindow({"key", "--window", "%w", "--repeat", "60", "--delay", "5", "Right", "Next"})
+            && app.settles(atCorner, 2000);
+    }, 40000);
+    QVERIFY2(atCorner(),
+             qPrintable(problem + QString(" (corner at (%1, %2))").arg(corner.x()).arg(corner.y()) + app.report()));
     const QPoint farCorner = origin;
 
     // Covered by another window and uncovered: a second viewer, on a
@@ -532,7 +525,7 @@ void TestDesktops::showsEachPlaceWhereverScrolled()
         QVERIFY(plainDir.write("test.frag", passShader));
         {
             AppProcess cover(plainDir.path(), env);
-            QTRY_VERIFY_WITH_TIMEOUT(!cover.windowId().isEmpty(), 20000);
+            QVERIFY2(cover.settles([&] { return !cover.windowId().isEmpty(); }), qPrintable(cover.report()));
             // Over the view's top-left part, wherever the toolkit put either.
             bool ok = false;
             QPoint where;
@@ -544,22 +537,22 @@ void TestDesktops::showsEachPlaceWhereverScrolled()
             }
             QVERIFY(ok);
             // Tried again while the new window is still being set up.
-            QTRY_VERIFY_WITH_TIMEOUT(cover.runOnDisplay("xdotool", {"windowmove", cover.windowId(), QString::number(where.x() + box.left()),
-                                                                    QString::number(where.y() + box.top()), "windowraise",
-                                                                    cover.windowId()}),
-                                     10000);
-            QTRY_VERIFY_WITH_TIMEOUT(!showsPlaces(texelsPerPixel), 10000);
+            QVERIFY(cover.settles([&] {
+                return cover.runOnDisplay("xdotool", {"windowmove", cover.windowId(), QString::number(where.x() + box.left()),
+                                                     QString::number(where.y() + box.top()), "windowraise", cover.windowId()});
+            }, 10000));
+            QVERIFY2(app.settles([&] { return !showsPlaces(texelsPerPixel); }, 10000), qPrintable(app.report()));
             QVERIFY(cover.closeWindow());
             QVERIFY(cover.finished());
         }
-        QTRY_VERIFY2_WITH_TIMEOUT(showsPlaces(texelsPerPixel), qPrintable(problem), 10000);
+        QVERIFY2(app.settles([&] { return showsPlaces(texelsPerPixel); }, 10000), qPrintable(problem + app.report()));
         QCOMPARE(origin, farCorner);
 
         // Part of it off the screen and back.
         QVERIFY(onWindow({"windowmove", "%w", "-300", "-200"}));
         QTest::qWait(300);
         QVERIFY(onWindow({"windowmove", "%w", "0", "0"}));
-        QTRY_VERIFY2_WITH_TIMEOUT(showsPlaces(texelsPerPixel), qPrintable(problem), 10000);
+        QVERIFY2(app.settles([&] { return showsPlaces(texelsPerPixel); }, 10000), qPrintable(problem + app.report()));
         QCOMPARE(origin, farCorner);
     }
 
@@ -570,11 +563,12 @@ void TestDesktops::showsEachPlaceWhereverScrolled()
         // image where the screen allows, and the view stretches over the
         // viewport, each texel over more than one pixel; otherwise as large as
         // the screen, where the view stays put and more of it comes into sight.
-        for (int burst = 0; burst < 5 && !(showsPlaces(texelsPerPixel) && origin == QPoint(0, 0)); ++burst) {
-            QVERIFY(onWindow({"key", "--window", "%w", "--repeat", "60", "--delay", "5", "Left", "Prior"}));
-            QTest::qWait(500);
-        }
-        QTRY_VERIFY2_WITH_TIMEOUT(showsPlaces(texelsPerPixel) && origin == QPoint(0, 0), qPrintable(problem), 10000);
+        auto atOrigin = [&] { return showsPlaces(texelsPerPixel) && origin == QPoint(0, 0); };
+        app.settles([&] {
+            return onWindow({"key", "--window", "%w", "--repeat", "60", "--delay", "5", "Left", "Prior"})
+                && app.settles(atOrigin, 2000);
+        }, 40000);
+        QVERIFY2(atOrigin(), qPrintable(problem + app.report()));
         bool ok = false;
         const QList<QByteArray> screen = app.outputOnDisplay("xdotool", {"getdisplaygeometry"}, &ok).trimmed().split(' ');
         QVERIFY(ok && screen.size() == 2);
@@ -594,7 +588,7 @@ void TestDesktops::showsEachPlaceWhereverScrolled()
             const double perPixelY = stretches ? double(placesSize) / box.height() : texelsPerPixel;
             return (problem = wrongPlaces(shot, box, perPixelX, perPixelY, &origin)).isEmpty();
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(grownShowsPlaces(), qPrintable(problem), 20000);
+        QVERIFY2(app.settles(grownShowsPlaces), qPrintable(problem + app.report()));
         QCOMPARE(origin, QPoint(0, 0));
         if (stretches) {
             QVERIFY(placeOf(shot.pixel(box.bottomRight()), &corner));
@@ -609,30 +603,34 @@ void TestDesktops::showsEachPlaceWhereverScrolled()
 
 void TestDesktops::waylandSessionShowsViewThroughXWayland()
 {
-    // Quarantined: these read the X server's picture with ImageMagick's
-    // import, and a run now and then hangs (cause not yet found).
-    if (qEnvironmentVariableIsEmpty("OMBREL_SCREENSHOT_TESTS"))
-        QSKIP("set OMBREL_SCREENSHOT_TESTS=1 to run: a rare hang is being looked into");
 #if QT_VERSION_MAJOR >= 6
     QSKIP("Qt 6 takes the toolkit's own choice, Wayland, and draws there (drawsOnWayland)");
 #endif
     Weston weston(true);
     QVERIFY2(weston.ready, "weston with XWayland did not start");
     AppProcess app(data->path(), weston.session());
+    // Qt 5 under XWayland now and then leaves the scroll area's native
+    // window at the default geometry it had before the layout placed it
+    // (640 x 480 at (32, 32)), until the window is next resized; seen in
+    // about one start in eight with two sessions side by side, with the
+    // view of before it drew only what is seen too. The window is resized
+    // once, as the person would.
+    QVERIFY2(app.settles([&] { return !app.windowId().isEmpty(); }), qPrintable(app.report()));
+    QVERIFY(app.runOnDisplay("xdotool", {"windowsize", app.windowId(), "400", "400"}));
     QString problem;
-    QTRY_VERIFY2_WITH_TIMEOUT((problem = coverage(app.screenshot())).isEmpty(), qPrintable(problem), 20000);
+    QVERIFY2(app.settles([&] { return (problem = coverage(app.screenshot())).isEmpty(); }), qPrintable(problem + app.report()));
 
     // The slider, reached as from the keyboard: the scroll area takes the
     // first Tab, the slider the second; End moves it to 100.
     for (const char *key : {"Tab", "Tab", "End"})
         QVERIFY(app.runOnDisplay("xdotool", {"search", "--onlyvisible", "--pid", QString::number(app.process.processId()),
                                              "--name", "^Ombrel GL$", "key", "--window", "%1", key}));
-    QTRY_VERIFY_WITH_TIMEOUT(allFailed(app.screenshot()), 20000);
+    QVERIFY2(app.settles([&] { return allFailed(app.screenshot()); }), qPrintable(app.report()));
 
     QVERIFY(app.closeWindow());
     QVERIFY(app.finished());
     QCOMPARE(app.exitCode(), 0);
-    QVERIFY2(!app.errors().contains(waylandReport), qPrintable(app.errors()));
+    QVERIFY2(!app.errors().contains(waylandReport), qPrintable(app.report()));
 }
 
 void TestDesktops::waylandWithoutXSaysWhy_data()
@@ -660,10 +658,10 @@ void TestDesktops::waylandWithoutXSaysWhy()
     if (!platform.isEmpty())
         env.insert("QT_QPA_PLATFORM", platform);
     AppProcess app(data->path(), env, arguments);
-    QVERIFY2(app.waitForError(waylandReport), qPrintable(app.errors()));
+    QVERIFY2(app.waitForError(waylandReport), qPrintable(app.report()));
     // It keeps running: nothing crashes for want of a view.
     QTest::qWait(1500);
-    QVERIFY2(app.running(), qPrintable(app.errors()));
+    QVERIFY2(app.running(), qPrintable(app.report()));
     QCOMPARE(app.errors().count(waylandReport), 1);
 }
 
@@ -694,9 +692,9 @@ void TestDesktops::drawsOnWayland()
         env.insert("QT_SCALE_FACTOR", scale);
     AppProcess app(data->path(), env, {}, true);
     QString problem;
-    QTRY_VERIFY2_WITH_TIMEOUT((problem = coverage(app.lastFrame())).isEmpty(), qPrintable(problem + app.errors()), 20000);
+    QVERIFY2(app.settles([&] { return (problem = coverage(app.lastFrame())).isEmpty(); }), qPrintable(problem + app.report()));
     QVERIFY(app.running());
-    QVERIFY2(!app.errors().contains("Wayland"), qPrintable(app.errors()));
+    QVERIFY2(!app.errors().contains("Wayland"), qPrintable(app.report()));
 }
 
 QTEST_MAIN(TestDesktops)
