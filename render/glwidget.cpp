@@ -13,6 +13,7 @@
 #include <QImageReader>
 #include <QMoveEvent>
 #include <QShowEvent>
+#include <QOpenGLPixelTransferOptions>
 #include <QOpenGLTexture>
 #endif
 
@@ -44,6 +45,37 @@ QPixmap loadImage()
     return QPixmap(imageFile);
 }
 
+#if QT_VERSION_MAJOR >= 6
+// An opaque image, what a micrograph decodes to, goes up from its own
+// pixels: QOpenGLTexture's upload from a QImage would first copy every
+// image into RGBA8888, a second image-sized buffer (256 MiB at 8192 x 8192)
+// and a pass over it. Other layouts are converted as that upload would.
+// Texels come out as its: RGBA8, alpha not premultiplied, one level, rows
+// as they stand.
+QOpenGLTexture *uploadTexture(const QImage &decoded)
+{
+    QImage image = decoded;
+    // 0xffRRGGBB words: BGRA read as reversed 8-bit components.
+    QOpenGLTexture::PixelFormat format = QOpenGLTexture::BGRA;
+    QOpenGLTexture::PixelType type = QOpenGLTexture::UInt32_RGBA8_Rev;
+    if (image.format() != QImage::Format_RGB32) {
+        image.convertTo(QImage::Format_RGBA8888);
+        format = QOpenGLTexture::RGBA;
+        type = QOpenGLTexture::UInt8;
+    }
+    auto *texture = new QOpenGLTexture(QOpenGLTexture::Target2D);
+    texture->setFormat(QOpenGLTexture::RGBA8_UNorm);
+    texture->setSize(image.width(), image.height());
+    texture->setMipLevels(1);
+    texture->allocateStorage(format, type);
+    QOpenGLPixelTransferOptions rows;
+    rows.setAlignment(4);
+    rows.setRowLength(int(image.bytesPerLine() / 4));
+    texture->setData(0, format, type, image.constBits(), &rows);
+    return texture;
+}
+#endif
+
 } // namespace
 
 GLWidget::GLWidget(QWidget *parent)
@@ -51,6 +83,15 @@ GLWidget::GLWidget(QWidget *parent)
       pixmap(loadImage()),
       threshold(initialThreshold)
 {
+#if QT_VERSION_MAJOR >= 6
+    // By default the toolkit empties its whole image-sized buffer (colour,
+    // depth and stencil) before each frame that follows a composition; on
+    // desktop OpenGL it does so with a full glClear. Every frame here
+    // clears and draws all that is seen, and what comes into sight is drawn
+    // before it shows (drawWhatComesIntoSight), so the buffer may keep its
+    // old content.
+    setUpdateBehavior(QOpenGLWidget::PartialUpdate);
+#endif
     if (pixmap.isNull()) {
         qDebug().noquote() << QString("Cannot load the image \"%1\" in %2: the view draws no image")
                                   .arg(imageFile, QDir::currentPath());
@@ -144,7 +185,7 @@ void GLWidget::initializeGL()
     delete texture;
     texture = nullptr;
     if (!pixmap.isNull()) {
-        texture = new QOpenGLTexture(pixmap.toImage(), QOpenGLTexture::DontGenerateMipMaps);
+        texture = uploadTexture(pixmap.toImage());
         texture->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
         texture->bind();
     }

@@ -83,6 +83,8 @@ private slots:
     void scrollSlotsRepaintSameImage();
     void drawsAsMipmappedTexture_data();
     void drawsAsMipmappedTexture();
+    void uploadsTexelsAsToolkitDoes_data();
+    void uploadsTexelsAsToolkitDoes();
     void drawsWhateverToolkitLeftCurrent_data();
     void drawsWhateverToolkitLeftCurrent();
     void reportsShaderThatCannotBeReached();
@@ -311,6 +313,63 @@ void TestGLWidget::drawsAsMipmappedTexture()
     const QImage mipmapped = grabView(view);
     QCOMPARE(mipmapped.size(), plain.size());
     QCOMPARE(mipmapped == plain, same);
+}
+
+void TestGLWidget::uploadsTexelsAsToolkitDoes_data()
+{
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<QByteArray>("fileFormat");
+
+    // Every texel differs from its neighbours, alpha too where there is one.
+    QImage colours(67, 41, QImage::Format_ARGB32);
+    quint32 seed = 777;
+    for (int y = 0; y < colours.height(); ++y)
+        for (int x = 0; x < colours.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            colours.setPixel(x, y, qRgba(seed >> 24, seed >> 16, seed >> 8, seed >> 1));
+        }
+    QTest::newRow("24-bit BMP, opaque (a micrograph)") << colours.convertToFormat(QImage::Format_RGB32) << QByteArray("BMP");
+    QTest::newRow("8-bit palette") << colours.convertToFormat(QImage::Format_Indexed8) << QByteArray("BMP");
+    QTest::newRow("PNG with alpha") << colours << QByteArray("PNG");
+    QTest::newRow("grey PNG") << colours.convertToFormat(QImage::Format_Grayscale8) << QByteArray("PNG");
+    QTest::newRow("16-bit PNG with alpha") << colours.convertToFormat(QImage::Format_RGBA64) << QByteArray("PNG");
+}
+
+// Whatever the image decodes to, the texture holds what the toolkit's own
+// upload makes of it: the decoded pixmap's colours as RGBA8, alpha not
+// premultiplied, rows as they stand. (The Qt 6 view uploads an opaque image
+// from its own pixels, and converts the rest itself.)
+void TestGLWidget::uploadsTexelsAsToolkitDoes()
+{
+    QFETCH(QImage, image);
+    QFETCH(QByteArray, fileFormat);
+    DataDir dir;
+    // Any image the toolkit reads serves, whatever the file is called.
+    QVERIFY(image.save(dir.path() + "/fibre.bmp", fileFormat.constData()));
+    QVERIFY(dir.write("test.frag", stepShader));
+    const QImage expected = QPixmap("fibre.bmp").toImage().convertToFormat(QImage::Format_RGBA8888);
+    QCOMPARE(expected.size(), image.size());
+
+    GLWidget view;
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    // A repaint leaves the view's texture bound on unit 0 in its context.
+    view.scroll_vert(0);
+    view.makeCurrent();
+    glActiveTexture(GL_TEXTURE0);
+    GLint texture = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
+    QVERIFY(texture != 0);
+    QImage texels(image.size(), QImage::Format_RGBA8888);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.bits());
+    QCOMPARE(glGetError(), GLenum(GL_NO_ERROR));
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x)
+            QVERIFY2(texels.pixel(x, y) == expected.pixel(x, y),
+                     qPrintable(QString("texel (%1, %2): %3, alpha %4; expected %5, alpha %6")
+                                    .arg(x).arg(y).arg(describe(texels.pixel(x, y))).arg(qAlpha(texels.pixel(x, y)))
+                                    .arg(describe(expected.pixel(x, y))).arg(qAlpha(expected.pixel(x, y)))));
 }
 
 void TestGLWidget::drawsWhateverToolkitLeftCurrent_data()
