@@ -1,6 +1,5 @@
 #include <epoxy/gl.h>
 
-#include "app/hugepages.h"
 #include "app/platform.h"
 #include "app/window.h"
 
@@ -8,7 +7,6 @@
 
 int main(int argc, char **argv)
 {
-    restartWithHugePages(argv);
     preferX11(argc, argv);
     QApplication app(argc, argv);
     reportWaylandView();

@@ -2,13 +2,16 @@
  * swap, GLX or EGL, it reads the back buffer and writes it to $FRAMEGRAB_OUT
  * as a binary PPM, top row first, whose comment line counts the frames
  * ("# frame N"). The file is replaced whole (written beside it, then
- * renamed), so a reader never sees half a frame. The program itself knows
- * nothing of it. */
+ * renamed), so a reader never sees half a frame. Each start of a program
+ * image also appends its PID to $FRAMEGRAB_STARTS: a process that starts
+ * itself anew (exec) shows its PID twice. The program itself knows nothing
+ * of it. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #define GL_BACK 0x0405
 #define GL_VIEWPORT 0x0BA2
@@ -27,6 +30,16 @@
 #define EGL_WIDTH 0x3057
 
 static long frames;
+
+__attribute__((constructor)) static void noteStart(void)
+{
+    const char *path = getenv("FRAMEGRAB_STARTS");
+    FILE *out = path ? fopen(path, "a") : NULL;
+    if (out) {
+        fprintf(out, "%ld\n", (long)getpid());
+        fclose(out);
+    }
+}
 
 static void *gl(const char *name)
 {

@@ -14,9 +14,7 @@ cd sample
 headless bash -c '
     root=$1; log=$2
     # One log per process: the toolkit may start helpers of its own.
-    # hugetlb=0 keeps the viewer from starting itself again for huge pages,
-    # which would leave valgrind behind.
-    GLIBC_TUNABLES=glibc.malloc.hugetlb=0 valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite --num-callers=40 \
+    valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite --num-callers=40 \
         --log-file="$log" "$root/build/ombrel-gl" &
     app=$!
     # Let it draw a few frames before asking it to close.
