@@ -239,7 +239,9 @@ public:
         // Nothing reads its warnings (xkbcomp's, one batch a client): into a
         // pipe left unread they would fill it and stop the server.
         process.setStandardErrorFile(QProcess::nullDevice());
-        process.start("Xvfb", {"-displayfd", "1", "-screen", "0", "2560x1600x24", "+extension", "GLX", "-nolisten", "tcp"});
+        // No reset when the last client goes: the test's own xdotool may be
+        // that client.
+        process.start("Xvfb", {"-displayfd", "1", "-noreset", "-screen", "0", "2560x1600x24", "+extension", "GLX", "-nolisten", "tcp"});
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 20000 && process.state() != QProcess::NotRunning && !process.canReadLine())
@@ -247,8 +249,23 @@ public:
         const QByteArray line = process.readLine().trimmed();
         bool number = false;
         line.toInt(&number);
-        if (number)
-            display = ':' + QString::fromLatin1(line);
+        if (!number)
+            return;
+        // A viewer started as soon as the number came was now and then
+        // refused ("could not connect to display", twice in many runs, cause
+        // not found): the display counts once a client of its own gets through.
+        while (timer.elapsed() < 20000 && process.state() != QProcess::NotRunning) {
+            QProcess probe;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("DISPLAY", ':' + QString::fromLatin1(line));
+            probe.setProcessEnvironment(env);
+            probe.start("xdotool", {"getdisplaygeometry"});
+            if (probe.waitForFinished(5000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0) {
+                display = ':' + QString::fromLatin1(line);
+                return;
+            }
+            QTest::qWait(100);
+        }
     }
     ~XServer() { stopServer(process); }
     QProcessEnvironment session() const

@@ -66,10 +66,12 @@ build_project() {
 }
 
 # Xvfb with Mesa's software OpenGL, one screen large enough for any test.
+# It does not reset when its last client goes: suites side by side would
+# otherwise now and then connect during a reset and be refused.
 # The display is the first free one from OMBREL_XVFB_SERVERNUM (99 unless
 # set): a root run beside this machine's own X servers shares their socket
 # names and starts elsewhere.
 headless() {
     LIBGL_ALWAYS_SOFTWARE=1 xvfb-run -a -n "${OMBREL_XVFB_SERVERNUM:-99}" \
-        -s "-screen 0 2560x1600x24 +extension GLX" "$@"
+        -s "-screen 0 2560x1600x24 +extension GLX -noreset" "$@"
 }
