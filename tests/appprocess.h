@@ -190,8 +190,8 @@ private:
 // then dies of a segmentation fault itself (Debian 12's GCC runtime: in
 // both tries of one CI run of tst_badinput, which ends 143 viewers a try;
 // in none of 430 exits here afterwards): the program's run says nothing
-// then, and is worth one more try. A leak found, a memory error or undefined behaviour
-// is never that.
+// then, and is worth one more try. A leak found, a memory error or
+// undefined behaviour is never that.
 inline bool onlyLeakTracerCrashed(const QString &errors)
 {
     return errors.contains("Tracer caught signal") && errors.contains("LeakSanitizer has encountered a fatal error")

@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QtTest>
 
-#include <algorithm>
 #include <vector>
 
 namespace {
@@ -64,8 +63,8 @@ void TestApp::startsOnce_data()
 }
 
 // On its way to the first frame the program starts once: it never execs
-// itself again, and its command line and environment are the ones it was
-// given, for every process it starts in turn.
+// itself again, and it keeps the command line and GLIBC_TUNABLES it was
+// given, so the processes it starts get them unchanged too.
 void TestApp::startsOnce()
 {
     QFETCH(int, side);
