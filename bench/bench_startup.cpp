@@ -2,7 +2,7 @@
 // Starts each PROGRAM in FOLDER N times with firstframe preloaded and
 // prints, per program, the median time from process start to first
 // finished frame, the median peak resident memory up to then, and the
-// slowest run (huge pages can stall on a fragmented system):
+// slowest run (how steady the start-up is):
 //   startup <program> <runs> <median ms> <median peak KiB> <slowest ms>
 
 #include <algorithm>
