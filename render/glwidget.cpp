@@ -2,6 +2,7 @@
 
 #include "render/glwidget.h"
 #include "render/checkglerror.h"
+#include "render/imageloader.h"
 
 #include <QColor>
 #include <QDebug>
@@ -10,7 +11,6 @@
 #include <QRegion>
 #if QT_VERSION_MAJOR >= 6
 #include <QCoreApplication>
-#include <QImageReader>
 #include <QMoveEvent>
 #include <QShowEvent>
 #include <QOpenGLPixelTransferOptions>
@@ -32,18 +32,6 @@ const float initialThreshold = 0.4f;
 // loader ends the process when a driver lacks an entry point), and one box
 // is enough.
 bool refusingOldOpenGL = false;
-
-QPixmap loadImage()
-{
-#if QT_VERSION_MAJOR >= 6
-    // Qt 6 refuses to decode images of more than 128 MB, which a micrograph
-    // of 8192 x 8192 pixels already is; Qt 5 has no such limit. This one
-    // lets through everything a texture can hold (16384 pixels a side).
-    if (QImageReader::allocationLimit() < 1024)
-        QImageReader::setAllocationLimit(1024);
-#endif
-    return QPixmap(imageFile);
-}
 
 #if QT_VERSION_MAJOR >= 6
 // An opaque image, what a micrograph decodes to, goes up from its own
@@ -78,9 +66,16 @@ QOpenGLTexture *uploadTexture(const QImage &decoded)
 
 } // namespace
 
+// The image is decoded while the base is made: Qt 5's QGLWidget loads the
+// OpenGL driver then, which the decoding need not wait for.
 GLWidget::GLWidget(QWidget *parent)
+    : GLWidget(parent, ImageLoader(imageFile))
+{
+}
+
+GLWidget::GLWidget(QWidget *parent, ImageLoader &&loading)
     : GLWidgetBase(parent),
-      pixmap(loadImage()),
+      pixmap(QPixmap::fromImage(loading.take())),
       threshold(initialThreshold)
 {
 #if QT_VERSION_MAJOR >= 6

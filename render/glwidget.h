@@ -10,6 +10,8 @@
 #include <QSize>
 #include <QtGlobal>
 
+class ImageLoader;
+
 // The toolkit's OpenGL widget: Qt 5's QGLWidget draws into a native child
 // window; Qt 6's QOpenGLWidget into an off-screen buffer that the toolkit
 // composes into the window. The lines that differ are marked in the source.
@@ -58,6 +60,9 @@ protected:
 #endif
 
 private:
+    // Decoding begins before the base is constructed, in the loader
+    // handed to this one.
+    GLWidget(QWidget *parent, ImageLoader &&loading);
     // A finished frame now, as the slider's every change needs.
     void repaintNow();
     // The part of the view that can be seen, in its own logical pixels: in

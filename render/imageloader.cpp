@@ -1,0 +1,129 @@
+#include "render/imageloader.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <system_error>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <thread>
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
+namespace {
+
+const std::size_t chunkBytes = std::size_t(2) << 20;
+
+// A decoded image is at most this many times its file in all but highly
+// compressed files: 24-bit rows become 32-bit pixels. A header may claim far
+// more pixels than its file holds; no more than this is made resident for it.
+const std::uintptr_t expansion = 8;
+
+// Makes [begin, end) resident in chunks, from the end the decoder writes
+// first, until done or the kernel lacks MADV_POPULATE_WRITE (older than
+// 5.14; the decoder then faults its own pages, as before). The kernel fills
+// each page without writing to it, so the decoder may write into the same
+// pages meanwhile.
+void makeResident(std::uintptr_t begin, std::uintptr_t end, bool fromEnd)
+{
+    while (begin < end) {
+        const std::size_t length = std::min<std::uintptr_t>(chunkBytes, end - begin);
+        const std::uintptr_t start = fromEnd ? end - length : begin;
+        if (madvise(reinterpret_cast<void *>(start), length, MADV_POPULATE_WRITE) != 0)
+            return;
+        if (fromEnd)
+            end -= length;
+        else
+            begin += length;
+    }
+}
+
+} // namespace
+
+ImageLoader::ImageLoader(const QString &fileName)
+    : file(fileName)
+{
+#if QT_VERSION_MAJOR >= 6
+    // Qt 6 refuses to decode images of more than 128 MB, which a micrograph
+    // of 8192 x 8192 pixels already is; Qt 5 has no such limit. This one
+    // lets through everything a texture can hold (16384 pixels a side).
+    if (QImageReader::allocationLimit() < 1024)
+        QImageReader::setAllocationLimit(1024);
+#endif
+    try {
+        worker = std::thread([this] { image = load(file); });
+    } catch (const std::system_error &) {
+        // No thread to be had: take() decodes on the caller's.
+    }
+}
+
+ImageLoader::~ImageLoader()
+{
+    if (worker.joinable())
+        worker.join();
+}
+
+QImage ImageLoader::take()
+{
+    if (worker.joinable())
+        worker.join();
+    else if (!taken)
+        image = load(file);
+    taken = true;
+    return std::move(image);
+}
+
+QImage ImageLoader::load(const QString &fileName)
+{
+    QImageReader reader(fileName);
+    const QSize size = reader.size();
+    const QImage::Format format = reader.imageFormat();
+    // A top-down BMP reports a negative height until it is read.
+    if (size.isEmpty() || format == QImage::Format_Invalid)
+        return reader.read();
+#if QT_VERSION_MAJOR >= 6
+    // Qt 6's reader refuses an image beyond its allocation limit when it
+    // makes the image, not when it is handed one: the refusal, its warning
+    // included, is left to it.
+    const qint64 limit = qint64(QImageReader::allocationLimit()) << 20;
+    const qint64 depth = QImage::toPixelFormat(format).bitsPerPixel();
+    if (limit > 0 && (size.width() * depth + 31) / 32 * 4 * size.height() > limit)
+        return reader.read();
+#endif
+
+    // The reader decodes into an image of its own size and format that it
+    // is handed, rather than making one; the toolkit allocates it as it
+    // would, and its whole pages are made resident, as far as the file can
+    // fill them.
+    QImage image(size, format);
+    if (image.isNull())
+        return reader.read();
+    // A BMP stores its rows bottom up, and the decoder writes the last row
+    // first; other formats are written from the top.
+    const bool fromEnd = reader.format() == "bmp";
+    const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t bits = reinterpret_cast<std::uintptr_t>(image.bits());
+    const std::uintptr_t total = std::uintptr_t(image.sizeInBytes());
+    const std::uintptr_t bytes = std::min<std::uintptr_t>(
+        total, std::uintptr_t(QFileInfo(fileName).size()) * expansion);
+    const std::uintptr_t from = fromEnd ? bits + total - bytes : bits;
+    const std::uintptr_t first = (from + page - 1) / page * page;
+    const std::uintptr_t last = (from + bytes) / page * page;
+    std::thread helper;
+    try {
+        if (first < last)
+            helper = std::thread(makeResident, first, last, fromEnd);
+    } catch (const std::system_error &) {
+        // The decoder faults its own pages.
+    }
+    const bool read = reader.read(&image);
+    if (helper.joinable())
+        helper.join();
+    return read ? image : QImage();
+}
