@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QOffscreenSurface>
@@ -109,5 +110,16 @@ private:
     QOffscreenSurface surface;
     QOpenGLContext context;
 };
+
+// Every BMP below a folder, sorted, so that rows keep their order.
+inline QStringList bmpFilesUnder(const QString &folder)
+{
+    QDirIterator files(folder, {"*.bmp"}, QDir::Files, QDirIterator::Subdirectories);
+    QStringList paths;
+    while (files.hasNext())
+        paths << files.next();
+    paths.sort();
+    return paths;
+}
 
 #endif

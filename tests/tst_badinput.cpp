@@ -8,7 +8,6 @@
 #include "appprocess.h"
 #include "support.h"
 
-#include <QDirIterator>
 #include <QImageReader>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -93,12 +92,7 @@ void TestBadInput::servesImage_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("made");
 
-    QDirIterator files(QStringLiteral(OMBREL_CORPORA "/bmp"), {"*.bmp"}, QDir::Files, QDirIterator::Subdirectories);
-    QStringList paths;
-    while (files.hasNext())
-        paths << files.next();
-    paths.sort();
-    for (const QString &path : paths)
+    for (const QString &path : bmpFilesUnder(QStringLiteral(OMBREL_CORPORA "/bmp")))
         QTest::newRow(qPrintable(path.mid(path.indexOf("/bmp/") + 5))) << path << int(Made::None);
 
     QTest::newRow("made: empty file") << QString() << int(Made::Empty);

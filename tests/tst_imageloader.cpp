@@ -3,11 +3,12 @@
 
 #include "render/imageloader.h"
 
-#include <QDirIterator>
+#include "support.h"
+
+#include <QDataStream>
 #include <QFile>
 #include <QImageReader>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 namespace {
@@ -18,21 +19,15 @@ enum class Pixels { Defined, Undefined };
 // followed by only the given number of rows.
 QByteArray claimingBmp(int width, int height, int rows)
 {
-    const int rowBytes = (width * 3 + 3) / 4 * 4;
-    QByteArray bmp(54, '\0');
-    auto put32 = [&bmp](int at, quint32 value) { qToLittleEndian(value, bmp.data() + at); };
-    auto put16 = [&bmp](int at, quint16 value) { qToLittleEndian(value, bmp.data() + at); };
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    put32(2, quint32(54 + qint64(rowBytes) * height));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, quint32(width));
-    put32(22, quint32(height));
-    put16(26, 1);
-    put16(28, 24);
-    put32(34, quint32(qint64(rowBytes) * height));
-    bmp.append(QByteArray(rowBytes * rows, '\x5a'));
+    const quint32 rowBytes = (width * 3 + 3) / 4 * 4;
+    QByteArray bmp;
+    QDataStream out(&bmp, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("BM", 2);
+    out << quint32(54 + rowBytes * height) << quint32(0) << quint32(54);
+    out << quint32(40) << qint32(width) << qint32(height) << quint16(1) << quint16(24)
+        << quint32(0) << quint32(rowBytes * height) << qint32(0) << qint32(0) << quint32(0) << quint32(0);
+    bmp.append(QByteArray(int(rowBytes) * rows, '\x5a'));
     return bmp;
 }
 
@@ -121,12 +116,7 @@ void TestImageLoader::decodesAsReader_data()
 
     // The suites' odd and damaged files may leave pixels unwritten, whose
     // values are then whatever the memory held.
-    QDirIterator files(QStringLiteral(OMBREL_CORPORA "/bmp"), {"*.bmp"}, QDir::Files, QDirIterator::Subdirectories);
-    QStringList paths;
-    while (files.hasNext())
-        paths << files.next();
-    paths.sort();
-    for (const QString &path : paths) {
+    for (const QString &path : bmpFilesUnder(QStringLiteral(OMBREL_CORPORA "/bmp"))) {
         const QString name = path.mid(path.indexOf("/bmp/") + 5);
         const bool defined = name.startsWith("good/") || name.startsWith("image-rs/good/");
         QTest::newRow(qPrintable(name)) << path << int(defined ? Pixels::Defined : Pixels::Undefined);
