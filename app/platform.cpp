@@ -1,10 +1,10 @@
 #include "app/platform.h"
+#include "render/toolkit.h"
 
 #include <QByteArray>
 #include <QDebug>
 #include <QGuiApplication>
 #include <QString>
-#include <QtGlobal>
 
 #include <cstring>
 
@@ -22,8 +22,8 @@ bool platformChosen(const char *environment, int argc, const char *const *argv)
 
 void preferX11(int argc, char **argv)
 {
-    // Qt 6 composes the view into the window and draws natively on Wayland.
-    if (QT_VERSION_MAJOR >= 6)
+    // A view the toolkit composes into the window draws on Wayland itself.
+    if (!Toolkit::viewIsNativeWindow())
         return;
     const QByteArray environment = qgetenv("QT_QPA_PLATFORM");
     if (!platformChosen(environment.isNull() ? nullptr : environment.constData(), argc, argv))
@@ -33,7 +33,7 @@ void preferX11(int argc, char **argv)
 void reportWaylandView()
 {
     const QString platform = QGuiApplication::platformName();
-    if (QT_VERSION_MAJOR >= 6 || !platform.startsWith("wayland"))
+    if (!Toolkit::viewIsNativeWindow() || !platform.startsWith("wayland"))
         return;
     qDebug().noquote() << QString("Ombrel GL runs on Wayland (platform \"%1\"), where its view cannot show: "
                                   "start it under XWayland (QT_QPA_PLATFORM=xcb) or use its Qt 6 build")

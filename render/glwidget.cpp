@@ -9,13 +9,6 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QRegion>
-#if QT_VERSION_MAJOR >= 6
-#include <QCoreApplication>
-#include <QMoveEvent>
-#include <QShowEvent>
-#include <QOpenGLPixelTransferOptions>
-#include <QOpenGLTexture>
-#endif
 
 #include <cmath>
 #include <cstdio>
@@ -33,37 +26,6 @@ const float initialThreshold = 0.4f;
 // is enough.
 bool refusingOldOpenGL = false;
 
-#if QT_VERSION_MAJOR >= 6
-// An opaque image, what a micrograph decodes to, goes up from its own
-// pixels: QOpenGLTexture's upload from a QImage would first copy every
-// image into RGBA8888, a second image-sized buffer (256 MiB at 8192 x 8192)
-// and a pass over it. Other layouts are converted as that upload would.
-// Texels come out as its: RGBA8, alpha not premultiplied, one level, rows
-// as they stand.
-QOpenGLTexture *uploadTexture(const QImage &decoded)
-{
-    QImage image = decoded;
-    // 0xffRRGGBB words: BGRA read as reversed 8-bit components.
-    QOpenGLTexture::PixelFormat format = QOpenGLTexture::BGRA;
-    QOpenGLTexture::PixelType type = QOpenGLTexture::UInt32_RGBA8_Rev;
-    if (image.format() != QImage::Format_RGB32) {
-        image.convertTo(QImage::Format_RGBA8888);
-        format = QOpenGLTexture::RGBA;
-        type = QOpenGLTexture::UInt8;
-    }
-    auto *texture = new QOpenGLTexture(QOpenGLTexture::Target2D);
-    texture->setFormat(QOpenGLTexture::RGBA8_UNorm);
-    texture->setSize(image.width(), image.height());
-    texture->setMipLevels(1);
-    texture->allocateStorage(format, type);
-    QOpenGLPixelTransferOptions rows;
-    rows.setAlignment(4);
-    rows.setRowLength(int(image.bytesPerLine() / 4));
-    texture->setData(0, format, type, image.constBits(), &rows);
-    return texture;
-}
-#endif
-
 } // namespace
 
 // The image is decoded while the base is made: Qt 5's QGLWidget loads the
@@ -74,19 +36,10 @@ GLWidget::GLWidget(QWidget *parent)
 }
 
 GLWidget::GLWidget(QWidget *parent, ImageLoader &&loading)
-    : GLWidgetBase(parent),
+    : ToolkitView(parent),
       pixmap(QPixmap::fromImage(loading.take())),
       threshold(initialThreshold)
 {
-#if QT_VERSION_MAJOR >= 6
-    // By default the toolkit empties its whole image-sized buffer (colour,
-    // depth and stencil) before each frame that follows a composition; on
-    // desktop OpenGL it does so with a full glClear. Every frame here
-    // clears and draws all that is seen, and what comes into sight is drawn
-    // before it shows (drawWhatComesIntoSight), so the buffer may keep its
-    // old content.
-    setUpdateBehavior(QOpenGLWidget::PartialUpdate);
-#endif
     if (pixmap.isNull()) {
         qDebug().noquote() << QString("Cannot load the image \"%1\" in %2: the view draws no image")
                                   .arg(imageFile, QDir::currentPath());
@@ -98,9 +51,6 @@ GLWidget::~GLWidget()
     // The shader member deletes its GL object in its own destructor, which
     // runs after this body: the context must be current by then.
     makeCurrent();
-#if QT_VERSION_MAJOR >= 6
-    delete texture;
-#endif
 }
 
 QSize GLWidget::sizeHint() const
@@ -140,21 +90,6 @@ void GLWidget::sett_terskel(int x)
     repaintNow();
 }
 
-void GLWidget::repaintNow()
-{
-#if QT_VERSION_MAJOR >= 6
-    // The toolkit composes the window when its update request arrives, and
-    // turns a repaint() within a frame's time of the last composition into
-    // such a request too. So the request is made and delivered here: one
-    // composition, with whatever else of the window waits to be painted, and
-    // one finished frame for every call.
-    update();
-    QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
-#else
-    updateGL();
-#endif
-}
-
 void GLWidget::initializeGL()
 {
     if (refusingOldOpenGL)
@@ -173,22 +108,7 @@ void GLWidget::initializeGL()
     // size), so the image is only ever drawn at one texel per pixel or
     // larger, and a smaller level is never sampled. Making them took a
     // quarter of the start-up at 8192 x 8192 and a third more texture memory.
-#if QT_VERSION_MAJOR >= 6
-    // Rows go up as they stand, so texture (0, 0) is the image's top-left
-    // corner, as paintGL's quad expects; RGBA8 filtered linearly, as the
-    // Qt 5 upload below. A null image has nothing to upload.
-    delete texture;
-    texture = nullptr;
-    if (!pixmap.isNull()) {
-        texture = uploadTexture(pixmap.toImage());
-        texture->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
-        texture->bind();
-    }
-#else
-    // The toolkit's default upload flips the rows; without that flip texture
-    // (0, 0) is the image's top-left corner, as paintGL's quad expects.
-    bindTexture(pixmap, GL_TEXTURE_2D, GL_RGBA8, QGLContext::LinearFilteringBindOption);
-#endif
+    uploadImage(pixmap);
     fragShader.use();
 
     const int tekstur = fragShader.uniformLocation("Tekstur");
@@ -203,11 +123,7 @@ void GLWidget::initializeGL()
         qDebug().noquote() << QString("The shader \"%1\" has no active uniform \"Terskel\": the slider cannot reach the shader").arg(shaderFile);
 
     const QColor clear(Qt::darkGray);
-#if QT_VERSION_MAJOR >= 6
     glClearColor(clear.redF(), clear.greenF(), clear.blueF(), clear.alphaF());
-#else
-    qglClearColor(clear);
-#endif
 }
 
 void GLWidget::resizeGL(int w, int h)
@@ -226,22 +142,7 @@ void GLWidget::paintGL()
 {
     if (refusingOldOpenGL)
         return;
-#if QT_VERSION_MAJOR >= 6
-    // The toolkit draws in this context too and does not put back what it
-    // found: Qt 6.8 leaves no program current and blending on at each frame
-    // (6.4 left the view's program and blending off), and making the
-    // widget's buffer anew binds a texture of its own. So every frame
-    // selects the program and the image on unit 0, where "Tekstur" samples,
-    // and turns blending off: the quad's colours replace what was there, as
-    // on Qt 5, whatever blend function the toolkit left. The uniforms are
-    // the program's own and keep their values. Qt 5 leaves the context to
-    // the view: there initializeGL's selection holds for its whole life.
-    fragShader.use();
-    glActiveTexture(GL_TEXTURE0);
-    if (texture)
-        texture->bind();
-    glDisable(GL_BLEND);
-#endif
+    restoreFrameState(fragShader);
     // Only what can be seen is cleared and shaded: the view is as large as
     // the image, and most of a micrograph lies outside the scroll area.
     const QRect seen = seenPart();
@@ -273,9 +174,7 @@ void GLWidget::paintGL()
     // left on would clip.
     glDisable(GL_SCISSOR_TEST);
     checkGLError("glwidget.cpp", __LINE__);
-#if QT_VERSION_MAJOR >= 6
-    drawnPart = seen;
-#endif
+    frameDrawn(seen);
 }
 
 QRect GLWidget::seenPart() const
@@ -287,15 +186,7 @@ QRect GLWidget::seenPart() const
 
 QRect GLWidget::drawablePart(const QRect &part) const
 {
-#if QT_VERSION_MAJOR >= 6
-    // The toolkit sets the viewport to its buffer's device pixels before
-    // each paint; resizeGL had logical ones.
-    const qreal ratio = devicePixelRatioF();
-    const QSize drawable(int(width() * ratio), int(height() * ratio));
-#else
-    // resizeGL had the drawable's own pixels.
-    const QSize drawable = projectionSize;
-#endif
+    const QSize drawable = drawableSize(projectionSize);
     if (part.isEmpty() || width() <= 0 || height() <= 0)
         return QRect();
     const qreal sx = qreal(drawable.width()) / width();
@@ -307,39 +198,3 @@ QRect GLWidget::drawablePart(const QRect &part) const
     const QRect flipped(left, drawable.height() - bottom, right - left, bottom - top);
     return flipped & QRect(QPoint(0, 0), drawable);
 }
-
-#if QT_VERSION_MAJOR >= 6
-// Qt 5's view is a native window, and the window system asks it to paint
-// what comes into sight. Qt 6 composes the last frame of the view's buffer
-// wherever the view now stands, so a scroll, or a window that grows, would
-// show parts the scissor left undrawn: they are drawn before the toolkit
-// composes the window again.
-void GLWidget::moveEvent(QMoveEvent *event)
-{
-    GLWidgetBase::moveEvent(event);
-    drawWhatComesIntoSight();
-}
-
-void GLWidget::showEvent(QShowEvent *event)
-{
-    GLWidgetBase::showEvent(event);
-    // The ancestors are known once the view is shown (the scroll area
-    // takes it after it is made); installing twice keeps one filter.
-    for (QWidget *ancestor = parentWidget(); ancestor; ancestor = ancestor->parentWidget())
-        ancestor->installEventFilter(this);
-}
-
-bool GLWidget::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::Resize || event->type() == QEvent::Move || event->type() == QEvent::Show)
-        drawWhatComesIntoSight();
-    return GLWidgetBase::eventFilter(watched, event);
-}
-
-void GLWidget::drawWhatComesIntoSight()
-{
-    const QRect seen = seenPart();
-    if (!seen.isEmpty() && !drawnPart.contains(seen))
-        update();
-}
-#endif

@@ -1,4 +1,5 @@
 #include "render/imageloader.h"
+#include "render/toolkit.h"
 
 #include <QFileInfo>
 #include <QImageReader>
@@ -49,13 +50,7 @@ void makeResident(std::uintptr_t begin, std::uintptr_t end, bool fromEnd)
 ImageLoader::ImageLoader(const QString &fileName)
     : file(fileName)
 {
-#if QT_VERSION_MAJOR >= 6
-    // Qt 6 refuses to decode images of more than 128 MB, which a micrograph
-    // of 8192 x 8192 pixels already is; Qt 5 has no such limit. This one
-    // lets through everything a texture can hold (16384 pixels a side).
-    if (QImageReader::allocationLimit() < 1024)
-        QImageReader::setAllocationLimit(1024);
-#endif
+    Toolkit::allowLargeImages();
     try {
         worker = std::thread([this] { image = load(file); });
     } catch (const std::system_error &) {
@@ -87,15 +82,10 @@ QImage ImageLoader::load(const QString &fileName)
     // A top-down BMP reports a negative height until it is read.
     if (size.isEmpty() || format == QImage::Format_Invalid)
         return reader.read();
-#if QT_VERSION_MAJOR >= 6
-    // Qt 6's reader refuses an image beyond its allocation limit when it
-    // makes the image, not when it is handed one: the refusal, its warning
-    // included, is left to it.
-    const qint64 limit = qint64(QImageReader::allocationLimit()) << 20;
-    const qint64 depth = QImage::toPixelFormat(format).bitsPerPixel();
-    if (limit > 0 && (size.width() * depth + 31) / 32 * 4 * size.height() > limit)
+    // An image the reader would refuse to make is left to it: the refusal,
+    // its warning included.
+    if (Toolkit::readerRefuses(size, format))
         return reader.read();
-#endif
 
     // The reader decodes into an image of its own size and format that it
     // is handed, rather than making one; the toolkit allocates it as it

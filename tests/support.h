@@ -2,9 +2,11 @@
 #define TESTS_SUPPORT_H
 
 // Small helpers shared by the suites: a message handler of the tests' own,
-// a working directory holding chosen data files, and a current GL context.
+// a working directory holding chosen data files, a current GL context,
+// colour checks, image makers, shaders and a patch of a GL entry point.
 
 #include <QByteArray>
+#include <QColor>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -16,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QtGlobal>
 
+#include <cstdlib>
 #include <memory>
 
 // What the suites need of the toolkit's OpenGL widget, whichever it is:
@@ -111,15 +114,77 @@ private:
     QOpenGLContext context;
 };
 
-// Every BMP below a folder, sorted, so that rows keep their order.
-inline QStringList bmpFilesUnder(const QString &folder)
+// The files of a folder matching a pattern, those below it too where
+// asked, sorted, so that rows keep their order.
+inline QStringList filesUnder(const QString &folder, const QString &pattern, bool below = true)
 {
-    QDirIterator files(folder, {"*.bmp"}, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator files(folder, {pattern}, QDir::Files, below ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
     QStringList paths;
     while (files.hasNext())
         paths << files.next();
     paths.sort();
     return paths;
 }
+
+// Colours as drawn: each channel within a few steps of the expected.
+inline bool near(QRgb actual, QRgb expected, int slack = 3)
+{
+    return std::abs(qRed(actual) - qRed(expected)) <= slack && std::abs(qGreen(actual) - qGreen(expected)) <= slack
+        && std::abs(qBlue(actual) - qBlue(expected)) <= slack;
+}
+
+inline QString describe(QRgb colour)
+{
+    return QString("(%1, %2, %3)").arg(qRed(colour)).arg(qGreen(colour)).arg(qBlue(colour));
+}
+
+// An opaque image of one colour.
+inline QImage filled(int width, int height, QRgb colour)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// Every pixel differs from its neighbours, alpha too in a format that has
+// it; the same seed gives the same image.
+inline QImage noise(int width, int height, QImage::Format format, quint32 seed)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            image.setPixel(x, y, qRgba(seed >> 24, seed >> 16, seed >> 8, seed >> 1));
+        }
+    return image.convertToFormat(format);
+}
+
+// The sampled image times the threshold: a shader with both uniforms whose
+// picture needs no particular image.
+inline const char *scaledShader()
+{
+    return "uniform sampler2D Tekstur;\n"
+           "uniform float Terskel;\n"
+           "void main()\n"
+           "{\n"
+           "    gl_FragColor = texture2D(Tekstur, gl_TexCoord[0].st) * Terskel;\n"
+           "}\n";
+}
+
+// Stands in for an entry point of the GL loader's table while it lives,
+// and puts the real one back however the test ends.
+template <typename Pointer>
+class EntryPointPatch
+{
+public:
+    EntryPointPatch(Pointer &entry, Pointer replacement) : real(entry), entry(entry) { entry = replacement; }
+    ~EntryPointPatch() { entry = real; }
+    EntryPointPatch(const EntryPointPatch &) = delete;
+    EntryPointPatch &operator=(const EntryPointPatch &) = delete;
+    const Pointer real;
+
+private:
+    Pointer &entry;
+};
 
 #endif

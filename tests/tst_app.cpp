@@ -70,9 +70,7 @@ void TestApp::startsOnce()
     QFETCH(int, side);
     QFETCH(QString, own);
     DataDir dir;
-    QImage image(side, side, QImage::Format_RGB32);
-    image.fill(Qt::gray);
-    QVERIFY(dir.writeImage(image));
+    QVERIFY(dir.writeImage(filled(side, side, qRgb(160, 160, 164))));
     QVERIFY(QFile::copy(OMBREL_SAMPLE "/test.frag", dir.path() + "/test.frag"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("GLIBC_TUNABLES");

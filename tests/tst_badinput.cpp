@@ -92,7 +92,7 @@ void TestBadInput::servesImage_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("made");
 
-    for (const QString &path : bmpFilesUnder(QStringLiteral(OMBREL_CORPORA "/bmp")))
+    for (const QString &path : filesUnder(QStringLiteral(OMBREL_CORPORA "/bmp"), "*.bmp"))
         QTest::newRow(qPrintable(path.mid(path.indexOf("/bmp/") + 5))) << path << int(Made::None);
 
     QTest::newRow("made: empty file") << QString() << int(Made::Empty);

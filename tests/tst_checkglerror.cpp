@@ -68,13 +68,11 @@ void TestCheckGLError::reportsEachError()
         glEnd();
     queued = provoke == TwoQueued ? QList<GLenum>{GL_INVALID_ENUM, GL_INVALID_VALUE} : QList<GLenum>();
     endless = provoke == NeverEmpty;
-    const auto realGetError = epoxy_glGetError;
-    if (provoke == TwoQueued || provoke == NeverEmpty)
-        epoxy_glGetError = fakeGetError;
-
     MessageLog log;
-    checkGLError(file.toUtf8().constData(), line);
-    epoxy_glGetError = realGetError;
+    {
+        EntryPointPatch getError(epoxy_glGetError, provoke == TwoQueued || provoke == NeverEmpty ? fakeGetError : epoxy_glGetError);
+        checkGLError(file.toUtf8().constData(), line);
+    }
     QCOMPARE(log.messages, expected);
     QVERIFY(queued.isEmpty());
     // The queue is drained: nothing is left for the next caller.

@@ -116,7 +116,7 @@ void TestImageLoader::decodesAsReader_data()
 
     // The suites' odd and damaged files may leave pixels unwritten, whose
     // values are then whatever the memory held.
-    for (const QString &path : bmpFilesUnder(QStringLiteral(OMBREL_CORPORA "/bmp"))) {
+    for (const QString &path : filesUnder(QStringLiteral(OMBREL_CORPORA "/bmp"), "*.bmp")) {
         const QString name = path.mid(path.indexOf("/bmp/") + 5);
         const bool defined = name.startsWith("good/") || name.startsWith("image-rs/good/");
         QTest::newRow(qPrintable(name)) << path << int(defined ? Pixels::Defined : Pixels::Undefined);

@@ -87,11 +87,8 @@ void TestScrollWidget::sizesPageAndRange()
 void TestScrollWidget::followsViewResize()
 {
     DataDir dir;
-    QImage image(512, 512, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QVERIFY(dir.writeImage(image));
-    QVERIFY(dir.write("test.frag", "uniform sampler2D Tekstur;\nuniform float Terskel;\n"
-                                   "void main() { gl_FragColor = texture2D(Tekstur, gl_TexCoord[0].st) * Terskel; }\n"));
+    QVERIFY(dir.writeImage(filled(512, 512, qRgb(255, 255, 255))));
+    QVERIFY(dir.write("test.frag", scaledShader()));
     GLWidget view;
     ScrollWidget bar(Qt::Horizontal);
     QVERIFY(QObject::connect(&view, SIGNAL(resized(QSize,QSize)), &bar, SLOT(setPageSize(QSize,QSize))));

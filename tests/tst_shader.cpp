@@ -3,7 +3,6 @@
 #include "render/shader.h"
 #include "support.h"
 
-#include <QDirIterator>
 #include <QFile>
 #include <QtTest>
 
@@ -81,14 +80,6 @@ void EPOXY_CALLSPEC silentProgramLog(GLuint, GLsizei, GLsizei *, GLchar *)
 }
 
 enum Silent { NoLogSilent, ProgramLogSilent, BothLogsSilent };
-
-const char *const stepShader =
-    "uniform sampler2D Tekstur;\n"
-    "uniform float Terskel;\n"
-    "void main()\n"
-    "{\n"
-    "    gl_FragColor = texture2D(Tekstur, gl_TexCoord[0].st) * Terskel;\n"
-    "}\n";
 
 } // namespace
 
@@ -253,7 +244,7 @@ void TestShader::printsLogsExactly_data()
     QTest::newRow("compile error") << compileError << int(NoLogSilent) << QString("0:3(");
     QTest::newRow("link-only error") << QByteArray("uniform float Terskel;\nvoid helper() { gl_FragColor = vec4(Terskel); }\n")
                                      << int(NoLogSilent) << QString("main");
-    QTest::newRow("clean source") << QByteArray(stepShader) << int(NoLogSilent) << QString();
+    QTest::newRow("clean source") << QByteArray(scaledShader()) << int(NoLogSilent) << QString();
     // A query that writes nothing prints nothing, and never the log before it.
     QTest::newRow("link log query writes nothing") << compileError << int(ProgramLogSilent) << QString("0:3(");
     QTest::newRow("both log queries write nothing") << compileError << int(BothLogsSilent) << QString();
@@ -273,19 +264,13 @@ void TestShader::printsLogsExactly()
         QCOMPARE(whole.messages.size(), 2);
         whole.messages = silent == ProgramLogSilent ? whole.messages.mid(0, 1) : QStringList();
     }
-    const auto realShaderLog = epoxy_glGetShaderInfoLog;
-    const auto realProgramLog = epoxy_glGetProgramInfoLog;
-    if (silent == BothLogsSilent)
-        epoxy_glGetShaderInfoLog = silentShaderLog;
-    if (silent != NoLogSilent)
-        epoxy_glGetProgramInfoLog = silentProgramLog;
     MessageLog log;
     {
+        EntryPointPatch shaderLog(epoxy_glGetShaderInfoLog, silent == BothLogsSilent ? silentShaderLog : epoxy_glGetShaderInfoLog);
+        EntryPointPatch programLog(epoxy_glGetProgramInfoLog, silent != NoLogSilent ? silentProgramLog : epoxy_glGetProgramInfoLog);
         Shader shader;
         shader.load("test.frag");
     }
-    epoxy_glGetShaderInfoLog = realShaderLog;
-    epoxy_glGetProgramInfoLog = realProgramLog;
     QCOMPARE(log.messages, whole.messages);
     if (expected.isEmpty()) {
         QVERIFY(log.messages.isEmpty());
@@ -299,7 +284,7 @@ void TestShader::printsLogsExactly()
 void TestShader::deletesShaderObject()
 {
     DataDir dir;
-    QVERIFY(dir.write("test.frag", stepShader));
+    QVERIFY(dir.write("test.frag", scaledShader()));
     GLContext context;
     auto shader = std::make_unique<Shader>();
     shader->load("test.frag");
@@ -328,12 +313,7 @@ void TestShader::buildsCorpusAsWhole_data()
     const QString corpus = QStringLiteral(OMBREL_CORPORA "/glsl");
     int rows = 0;
     for (const char *folder : {"ok", "fail"}) {
-        QDirIterator files(corpus + '/' + folder, {"*.frag"}, QDir::Files);
-        QStringList paths;
-        while (files.hasNext())
-            paths << files.next();
-        paths.sort();
-        for (const QString &path : paths) {
+        for (const QString &path : filesUnder(corpus + '/' + folder, "*.frag", false)) {
             QTest::newRow(qPrintable(QString(folder) + '/' + QFileInfo(path).fileName()))
                 << path << (QByteArray(folder) == "ok");
             ++rows;

@@ -14,6 +14,8 @@
 #include <QSlider>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 // Red 200 everywhere: any threshold below 200 / 255 passes and paints
@@ -78,13 +80,6 @@ void settleFrames()
     }
 }
 
-QImage plain(int size)
-{
-    QImage image(size, size, QImage::Format_RGB32);
-    image.fill(qRgb(200, 0, 0));
-    return image;
-}
-
 } // namespace
 
 class TestWindow : public QObject
@@ -106,7 +101,7 @@ private:
 void TestWindow::init()
 {
     data = new DataDir;
-    QVERIFY(data->writeImage(plain(512)));
+    QVERIFY(data->writeImage(filled(512, 512, qRgb(200, 0, 0))));
     QVERIFY(data->write("test.frag", stepShader));
 }
 
@@ -213,15 +208,17 @@ void TestWindow::scrollsWhenSmallerThanImage()
 void TestWindow::closingDeletesShaderInViewContext()
 {
     attachedShader = 0;
-    realAttachShader = epoxy_glAttachShader;
-    epoxy_glAttachShader = recordAttachShader;
-    auto *window = new Window;
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    auto window = std::make_unique<Window>();
+    GLuint shader = 0;
+    {
+        EntryPointPatch attach(epoxy_glAttachShader, recordAttachShader);
+        realAttachShader = attach.real;
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTRY_VERIFY(attachedShader != 0);
+        shader = attachedShader;
+    }
     auto *view = window->findChild<GLWidget *>();
-    QTRY_VERIFY(attachedShader != 0);
-    epoxy_glAttachShader = realAttachShader;
-    const GLuint shader = attachedShader;
     view->makeCurrent();
     QOpenGLContext *context = viewContext(*view);
 
@@ -229,11 +226,12 @@ void TestWindow::closingDeletesShaderInViewContext()
     // the view's own current before it deletes.
     GLContext other;
     QVERIFY(other.isCurrent());
-    realDeleteShader = epoxy_glDeleteShader;
-    epoxy_glDeleteShader = recordDeleteShader;
-    window->close();
-    delete window;
-    epoxy_glDeleteShader = realDeleteShader;
+    {
+        EntryPointPatch remove(epoxy_glDeleteShader, recordDeleteShader);
+        realDeleteShader = remove.real;
+        window->close();
+        window.reset();
+    }
 
     QCOMPARE(deletion.calls, 1);
     QCOMPARE(deletion.shader, shader);

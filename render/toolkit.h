@@ -1,0 +1,25 @@
+#ifndef TOOLKIT_H
+#define TOOLKIT_H
+
+#include <QImage>
+#include <QSize>
+
+// The differences between the toolkits that the rest of the program asks
+// about; each toolkit's folder holds its answers.
+namespace Toolkit {
+
+// Before an image is read: lets the reader decode the largest image a
+// texture can hold.
+void allowLargeImages();
+
+// Whether the toolkit's reader would refuse to make an image of this size
+// and format itself.
+bool readerRefuses(const QSize &size, QImage::Format format);
+
+// Whether the view is a native child window, which a Wayland session never
+// shows (it does through XWayland).
+bool viewIsNativeWindow();
+
+} // namespace Toolkit
+
+#endif
