@@ -10,28 +10,55 @@
 #include "support.h"
 #include "swapcounter.h"
 
-#include <QElapsedTimer>
 #include <QSlider>
 #include <QtTest>
 
 #include <fstream>
+#include <functional>
 #include <malloc.h>
 #include <unistd.h>
 
 namespace {
 
-long residentBytes()
+// Resident memory and the heap in use, in KiB.
+struct Memory {
+    long resident = 0;
+    long heap = 0;
+};
+
+Memory memoryNow()
 {
     long pages = 0, resident = 0;
     std::ifstream statm("/proc/self/statm");
     statm >> pages >> resident;
-    return resident * sysconf(_SC_PAGESIZE);
+    return {resident * sysconf(_SC_PAGESIZE) / 1024, long(mallinfo2().uordblks / 1024)};
 }
 
 int changeCount()
 {
     return qEnvironmentVariableIsSet("OMBREL_LONGRUN_CHANGES") ? qEnvironmentVariableIntValue("OMBREL_LONGRUN_CHANGES")
                                                                  : 4000;
+}
+
+// Makes the changes, 1..100, 0..100, ..., letting the event loop run
+// between them as under a user's hand; what memory grew by from the 1000th
+// to the last.
+Memory growth(const char *who, const std::function<void(int)> &change)
+{
+    const int changes = changeCount();
+    Memory afterFirstThousand;
+    for (int i = 1; i <= changes; ++i) {
+        change(i % 101);
+        QCoreApplication::processEvents();
+        if (i == 1000)
+            afterFirstThousand = memoryNow();
+        if (i % (changes / 10) == 0)
+            qInfo("%s after %d changes: resident %ld KiB, heap in use %ld KiB", who, i, memoryNow().resident, memoryNow().heap);
+    }
+    const Memory atEnd = memoryNow();
+    qInfo("%s: %d changes; resident %+ld KiB, heap in use %+ld KiB since the 1000th", who, changes,
+          atEnd.resident - afterFirstThousand.resident, atEnd.heap - afterFirstThousand.heap);
+    return {atEnd.resident - afterFirstThousand.resident, atEnd.heap - afterFirstThousand.heap};
 }
 
 } // namespace
@@ -42,82 +69,57 @@ class TestLongRun : public QObject
 
 private slots:
     void sliderChangesKeepMemoryFlat();
-    void referenceForComparison();
 };
 
+// The driver and the toolkit take memory in steps of their own (512 KiB,
+// then 1 MiB, and resident pages beside them) over the first tens of
+// thousands of frames, with or without the viewer's code: the reference
+// view, the least the toolkit allows for the same frames, runs first and
+// shows what those come to in this process. A leak of the viewer's shows
+// in its heap beyond that.
 void TestLongRun::sliderChangesKeepMemoryFlat()
 {
-    const int changes = changeCount();
-    QVERIFY(changes > 1000);
+    QVERIFY(changeCount() > 1000);
     DataDir dir;
     QVERIFY(QFile::copy(OMBREL_SAMPLE "/fibre.bmp", dir.path() + "/fibre.bmp"));
     QVERIFY(QFile::copy(OMBREL_SAMPLE "/test.frag", dir.path() + "/test.frag"));
+    Memory reference;
+    {
+        ReferenceView view("fibre.bmp", "test.frag");
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        reference = growth("reference", [&](int value) {
+            view.threshold = float(value / 100.0);
+            view.repaintNow();
+        });
+    }
+
     Window window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto *slider = window.findChild<QSlider *>();
     QVERIFY(slider);
-
     MessageLog log;
     // Frames are counted inside each change only: exposures that the event
     // loop delivers between changes are not the slider's doing.
     int frames = 0;
     int changesWithOtherThanOneFrame = 0;
-    long afterFirstThousand = 0;
-    QElapsedTimer timer;
-    timer.start();
-    // 1..100, 0..100, ...: every step changes the value.
-    for (int i = 1; i <= changes; ++i) {
+    const Memory viewer = growth("viewer", [&](int value) {
         const int before = swapCount();
-        slider->setValue(i % 101);
-        const int drawn = swapCount() - before;
-        frames += drawn;
-        changesWithOtherThanOneFrame += drawn != 1;
-        // As under a user's hand: the slider repaints itself between steps.
-        QCoreApplication::processEvents();
-        if (i == 1000)
-            afterFirstThousand = residentBytes();
-        if (i % (changes / 10) == 0) {
-            qInfo("after %d changes: resident %ld KiB, heap in use %zu KiB", i, residentBytes() / 1024,
-                  mallinfo2().uordblks / 1024);
-        }
-    }
-    QCoreApplication::processEvents();
-    const long atEnd = residentBytes();
-    qInfo("%d changes, %d frames in %lld ms; resident %ld KiB after 1000, %ld KiB at the end (%+ld KiB)", changes,
-          frames, timer.elapsed(), afterFirstThousand / 1024, atEnd / 1024, (atEnd - afterFirstThousand) / 1024);
+        slider->setValue(value);
+        frames += swapCount() - before;
+        changesWithOtherThanOneFrame += swapCount() - before != 1;
+    });
 
-    QCOMPARE(frames, changes);
+    QCOMPARE(frames, changeCount());
     QCOMPARE(changesWithOtherThanOneFrame, 0);
     QVERIFY2(log.messages.isEmpty(), qPrintable(log.messages.join('\n')));
 #if defined(__SANITIZE_ADDRESS__)
     qInfo("memory not compared: the address sanitizer's quarantine holds freed blocks on purpose");
 #else
-    QVERIFY(atEnd - afterFirstThousand <= 1024 * 1024);
+    QVERIFY2(viewer.heap <= 1024 + qMax(0L, reference.heap),
+             qPrintable(QString("heap in use grew %1 KiB, the reference's %2 KiB").arg(viewer.heap).arg(reference.heap)));
 #endif
-}
-
-void TestLongRun::referenceForComparison()
-{
-    const int changes = changeCount();
-    ReferenceView view(OMBREL_SAMPLE "/fibre.bmp", OMBREL_SAMPLE "/test.frag");
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    long afterFirstThousand = 0;
-    for (int i = 1; i <= changes; ++i) {
-        view.threshold = float(i % 101 / 100.0);
-        view.repaintNow();
-        QCoreApplication::processEvents();
-        if (i == 1000)
-            afterFirstThousand = residentBytes();
-        if (i % (changes / 10) == 0) {
-            qInfo("reference after %d frames: resident %ld KiB, heap in use %zu KiB", i, residentBytes() / 1024,
-                  mallinfo2().uordblks / 1024);
-        }
-    }
-    const long atEnd = residentBytes();
-    qInfo("reference: %d frames; resident %ld KiB after 1000, %ld KiB at the end (%+ld KiB)", changes,
-          afterFirstThousand / 1024, atEnd / 1024, (atEnd - afterFirstThousand) / 1024);
 }
 
 QTEST_MAIN(TestLongRun)
