@@ -51,6 +51,7 @@ GLWidget::~GLWidget()
     // The shader member deletes its GL object in its own destructor, which
     // runs after this body: the context must be current by then.
     makeCurrent();
+    tiles.release();
 }
 
 QSize GLWidget::sizeHint() const
@@ -108,7 +109,14 @@ void GLWidget::initializeGL()
     // size), so the image is only ever drawn at one texel per pixel or
     // larger, and a smaller level is never sampled. Making them took a
     // quarter of the start-up at 8192 x 8192 and a third more texture memory.
-    uploadImage(pixmap);
+    GLint viewport[2] = {0, 0};
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+    largestViewport = QSize(viewport[0], viewport[1]);
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestTexture);
+    if (qMax(pixmap.width(), pixmap.height()) <= largestTexture)
+        uploadImage(pixmap);
+    else
+        tiles.upload(pixmap.toImage(), largestTexture);
     fragShader.use();
 
     const int tekstur = fragShader.uniformLocation("Tekstur");
@@ -128,19 +136,25 @@ void GLWidget::initializeGL()
 
 void GLWidget::resizeGL(int w, int h)
 {
+    projectionSize = QSize(w, h);
+    // What the toolkit failed to make is not drawn into, nor are the errors
+    // of its failure reported as the view's.
+    if (!drawableMade(drawableSize(projectionSize))) {
+        emit resized(QSize(width(), height()), pixmap.size());
+        return;
+    }
     glViewport(0, 0, w, h);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glOrtho(0, w, h, 0, 4.0, 15.0);
     glMatrixMode(GL_MODELVIEW);
     checkGLError("glwidget.cpp", __LINE__);
-    projectionSize = QSize(w, h);
     emit resized(QSize(width(), height()), pixmap.size());
 }
 
 void GLWidget::paintGL()
 {
-    if (refusingOldOpenGL)
+    if (refusingOldOpenGL || drawableTooLarge)
         return;
     restoreFrameState(fragShader);
     // Only what can be seen is cleared and shaded: the view is as large as
@@ -149,6 +163,7 @@ void GLWidget::paintGL()
     const QRect scissor = drawablePart(seen);
     glScissor(scissor.x(), scissor.y(), scissor.width(), scissor.height());
     glEnable(GL_SCISSOR_TEST);
+    frameSeenPart(scissor);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
     glTranslatef(0, 0, -10);
@@ -156,20 +171,16 @@ void GLWidget::paintGL()
 
     glUniform1f(fragShader.uniformLocation("Terskel"), threshold);
 
-    // The quad spans the projection, so the whole image covers the whole
+    // The image spans the projection, so the whole image covers the whole
     // view at any screen scale.
-    const float w = float(projectionSize.width());
-    const float h = float(projectionSize.height());
-    glBegin(GL_POLYGON);
-    glTexCoord2d(0, 0);
-    glVertex3f(0, 0, 0);
-    glTexCoord2d(0, 1);
-    glVertex3f(0, h, 0);
-    glTexCoord2d(1, 1);
-    glVertex3f(w, h, 0);
-    glTexCoord2d(1, 0);
-    glVertex3f(w, 0, 0);
-    glEnd();
+    const QRectF whole(QPointF(0, 0), QSizeF(projectionSize));
+    if (tiles.isEmpty()) {
+        TiledTexture::drawQuad(whole, QRectF(0, 0, 1, 1));
+    } else {
+        const qreal sx = whole.width() / width();
+        const qreal sy = whole.height() / height();
+        tiles.draw(whole.size(), QRectF(seen.x() * sx, seen.y() * sy, seen.width() * sx, seen.height() * sy));
+    }
     // The toolkit clears and copies in this context too, which a scissor
     // left on would clip.
     glDisable(GL_SCISSOR_TEST);
@@ -197,4 +208,34 @@ QRect GLWidget::drawablePart(const QRect &part) const
     const int bottom = int(std::ceil((part.bottom() + 1) * sy));
     const QRect flipped(left, drawable.height() - bottom, right - left, bottom - top);
     return flipped & QRect(QPoint(0, 0), drawable);
+}
+
+bool GLWidget::drawableMade(const QSize &drawable)
+{
+    const int largest = largestDrawable();
+    drawableTooLarge = qMax(drawable.width(), drawable.height()) > largest;
+    if (drawableTooLarge && !saidTooLarge) {
+        saidTooLarge = true;
+        qDebug().noquote() << QString("The image \"%1\" is %2 x %3 pixels: on this screen its view needs %4 x %5 device "
+                                      "pixels, more than the %6 a side %7, so the view shows nothing. What works: %8")
+                                  .arg(imageFile).arg(pixmap.width()).arg(pixmap.height()).arg(drawable.width())
+                                  .arg(drawable.height()).arg(largest).arg(largestDrawableHolder(), whatWorks(pixmap.size()));
+    }
+    return !drawableTooLarge;
+}
+
+void GLWidget::frameSeenPart(const QRect &scissor)
+{
+    const QSize drawable = drawableSize(projectionSize);
+    if (drawable.width() <= largestViewport.width() && drawable.height() <= largestViewport.height())
+        return;
+    // The projection's units per drawable pixel: the part's place in them.
+    const qreal px = qreal(projectionSize.width()) / drawable.width();
+    const qreal py = qreal(projectionSize.height()) / drawable.height();
+    glViewport(scissor.x(), scissor.y(), scissor.width(), scissor.height());
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(scissor.left() * px, (scissor.left() + scissor.width()) * px, (drawable.height() - scissor.top()) * py,
+            (drawable.height() - scissor.top() - scissor.height()) * py, 4.0, 15.0);
+    glMatrixMode(GL_MODELVIEW);
 }

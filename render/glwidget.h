@@ -4,6 +4,7 @@
 #include <epoxy/gl.h>
 
 #include "render/shader.h"
+#include "render/tiledtexture.h"
 // The toolkit's OpenGL widget, from the toolkit's own folder.
 #include "toolkitview.h"
 
@@ -53,6 +54,12 @@ private:
     // That part in the drawable's pixels, origin bottom left, as glScissor
     // takes it; rounded outwards on a scaled screen.
     QRect drawablePart(const QRect &part) const;
+    // Whether the toolkit could make a drawable of this many device pixels;
+    // says once why not where it could not.
+    bool drawableMade(const QSize &drawable);
+    // Where the drawable is larger than the largest viewport: the viewport
+    // and the projection set to the part of it that is drawn.
+    void frameSeenPart(const QRect &scissor);
 
     QPixmap pixmap;
     Shader fragShader;
@@ -60,6 +67,13 @@ private:
     // The size resizeGL set the viewport and projection to, in the pixels
     // the toolkit gave it: device pixels on Qt 5, logical ones on Qt 6.
     QSize projectionSize;
+    // The image where it is larger than the largest texture.
+    TiledTexture tiles;
+    // The driver's and the toolkit's limits, in pixels.
+    QSize largestViewport;
+    int largestTexture = 0;
+    bool drawableTooLarge = false;
+    bool saidTooLarge = false;
 };
 
 #endif

@@ -105,17 +105,17 @@ public:
             *ok = done;
         return client.readAllStandardOutput();
     }
-    // The X window of the process's "Ombrel GL", empty while there is none.
-    QString windowId()
+    // The process's visible X windows of a title, none while there is none.
+    QStringList windows(const QString &title = "^Ombrel GL$")
     {
         // A search by the PID of a process that is gone (0) matches other
         // windows, the root window among them.
         if (!running())
-            return QString();
+            return QStringList();
         return QString::fromLatin1(outputOnDisplay("xdotool", {"search", "--onlyvisible", "--pid", QString::number(process.processId()),
-                                                               "--name", "^Ombrel GL$"}))
-            .section('\n', 0, 0);
+                                                               "--name", title})).split('\n', Qt::SkipEmptyParts);
     }
+    QString windowId() { return windows().value(0); }
     // The window as the X server shows it: what is seen, a native child
     // window's part of its drawable included and nothing of the rest.
     QImage screenshot()
@@ -165,6 +165,9 @@ public:
             return 0;
         return file.readAll().split('\n').count(QByteArray::number(process.processId()));
     }
+    // Closed as a person closes it, it ends with status 0.
+    bool closesWithZero(int ms = 20000) { return closeWindow() && finished(ms) && exitCode() == 0; }
+    bool waitForWindow() { return settles([&] { return !windowId().isEmpty(); }); }
     bool finished(int ms = 20000) { return process.waitForFinished(ms) && process.exitStatus() == QProcess::NormalExit; }
     int exitCode() const { return process.exitCode(); }
     bool running() const { return process.state() != QProcess::NotRunning; }
@@ -186,12 +189,8 @@ private:
 };
 
 // Whether a sanitized run's only fault is the crash of LeakSanitizer's own
-// tracer, which stops every thread at exit to look for leaks and now and
-// then dies of a segmentation fault itself (Debian 12's GCC runtime: in
-// both tries of one CI run of tst_badinput, which ends 143 viewers a try;
-// in none of 430 exits here afterwards): the program's run says nothing
-// then, and is worth one more try. A leak found, a memory error or
-// undefined behaviour is never that.
+// tracer at exit (Debian 12's GCC runtime, now and then): worth one more
+// try. A leak found, a memory error or undefined behaviour is never that.
 inline bool onlyLeakTracerCrashed(const QString &errors)
 {
     return errors.contains("Tracer caught signal") && errors.contains("LeakSanitizer has encountered a fatal error")

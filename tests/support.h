@@ -5,6 +5,10 @@
 // a working directory holding chosen data files, a current GL context,
 // colour checks, image makers, shaders and a patch of a GL entry point.
 
+#include <epoxy/gl.h>
+
+#include "render/toolkit.h"
+
 #include <QByteArray>
 #include <QColor>
 #include <QDir>
@@ -75,6 +79,12 @@ private:
     QtMessageHandler previous;
 };
 
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 // A fresh temporary directory made the working directory, for the files the
 // view reads by bare name; the old working directory comes back afterwards.
 class DataDir
@@ -83,11 +93,7 @@ public:
     DataDir() : previous(QDir::currentPath()) { QDir::setCurrent(dir.path()); }
     ~DataDir() { QDir::setCurrent(previous); }
     QString path() const { return dir.path(); }
-    bool write(const QString &name, const QByteArray &bytes) const
-    {
-        QFile file(dir.filePath(name));
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    }
+    bool write(const QString &name, const QByteArray &bytes) const { return writeFile(dir.filePath(name), bytes); }
     bool writeImage(const QImage &image) const { return image.save(dir.filePath("fibre.bmp"), "BMP"); }
 
 private:
@@ -186,5 +192,21 @@ public:
 private:
     Pointer &entry;
 };
+
+// One of the driver's limits, as a context of the test's own reports it.
+inline int glLimit(GLenum name)
+{
+    GLContext context;
+    GLint value = 0;
+    glGetIntegerv(name, &value);
+    return value;
+}
+
+// The largest view the toolkit makes, in device pixels a side: an X11
+// window for Qt 5, the driver's largest off-screen buffer for Qt 6.
+inline int largestViewSide()
+{
+    return Toolkit::viewIsNativeWindow() ? 32767 : qMin(glLimit(GL_MAX_TEXTURE_SIZE), glLimit(GL_MAX_RENDERBUFFER_SIZE));
+}
 
 #endif

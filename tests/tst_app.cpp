@@ -5,37 +5,10 @@
 #include "appprocess.h"
 #include "support.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
 
 #include <vector>
-
-namespace {
-
-QString run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    // Generous: under the sanitizers on a loaded machine the box may take a while.
-    process.waitForFinished(90000);
-    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-}
-
-// The visible windows of a process with this title. xdotool dies of an X
-// error when another program's window vanishes during its search (suites
-// run side by side on one display), so a search that ends empty is retried.
-QStringList visibleWindows(qint64 pid, const QString &title)
-{
-    QElapsedTimer timer;
-    timer.start();
-    QString found;
-    while (found.isEmpty() && timer.elapsed() < 60000)
-        found = run("xdotool", {"search", "--sync", "--onlyvisible", "--pid", QString::number(pid), "--name", title});
-    return found.isEmpty() ? QStringList() : found.split('\n');
-}
-
-} // namespace
 
 class TestApp : public QObject
 {
@@ -93,9 +66,7 @@ void TestApp::startsOnce()
             tunables << QString::fromLocal8Bit(variable.mid(15));
     QCOMPARE(tunables, own.isEmpty() ? QStringList() : QStringList{own});
 
-    QVERIFY(app.closeWindow());
-    QVERIFY(app.finished());
-    QCOMPARE(app.exitCode(), 0);
+    QVERIFY2(app.closesWithZero(), qPrintable(app.report()));
 }
 
 void TestApp::decidesWhetherPlatformChosen_data()
@@ -145,9 +116,7 @@ void TestApp::startsAndClosesWithZero()
     AppProcess app(dir.path(), glVersion);
     // The shader's report shows the version test passed and the program was built.
     QVERIFY2(app.waitForError("slider cannot reach the shader"), qPrintable(app.errors()));
-    QVERIFY(app.closeWindow());
-    QVERIFY(app.finished());
-    QCOMPARE(app.exitCode(), 0);
+    QVERIFY2(app.closesWithZero(), qPrintable(app.report()));
     QVERIFY2(!app.errors().contains("glError"), qPrintable(app.errors()));
 }
 
@@ -157,19 +126,15 @@ void TestApp::refusesOldOpenGL()
     QVERIFY(QFile::copy(OMBREL_SAMPLE "/fibre.bmp", dir.path() + "/fibre.bmp"));
     QVERIFY(dir.write("test.frag", missingTerskelShader()));
     AppProcess app(dir.path(), "1.5");
-    const QString box = visibleWindows(app.process.processId(), "^Varnok$").value(0);
-    QVERIFY2(!box.isEmpty(),
-             qPrintable(QString("no \"Varnok\" box appeared; the viewer %1; its windows: %2; it printed: %3")
-                            .arg(app.running() ? "still runs" : QString("ended with %1").arg(app.exitCode()),
-                                 run("xdotool", {"search", "--pid", QString::number(app.process.processId()), "--name",
-                                                 ".*", "getwindowname", "%@"}),
-                                 app.errors())));
+    // Generous: under the sanitizers on a loaded machine the box may take a while.
+    QStringList boxes;
+    QVERIFY2(app.settles([&] { return !(boxes = app.windows("^Varnok$")).isEmpty(); }, 60000),
+             qPrintable("no \"Varnok\" box appeared: " + app.report()));
     // The box waits for its answer; the process must not end on its own.
     // Its nested event loop may initialise the view again: one box, not two.
     QTest::qWait(1000);
     QVERIFY(app.running());
-    const QStringList boxes = visibleWindows(app.process.processId(), "^Varnok$");
-    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(app.windows("^Varnok$").size(), 1);
     // Closed as from its title bar: keys sent to a window of a display that
     // other suites share can stray into theirs.
     QCOMPARE(QProcess::execute(OMBREL_WMCLOSE, {"--pid", QString::number(app.process.processId()), "Varnok"}), 0);
@@ -184,9 +149,7 @@ void TestApp::reportsMissingData()
     DataDir dir;
     AppProcess app(dir.path());
     QVERIFY2(app.waitForError("\"test.frag\""), qPrintable(app.errors()));
-    QVERIFY(app.closeWindow());
-    QVERIFY(app.finished());
-    QCOMPARE(app.exitCode(), 0);
+    QVERIFY2(app.closesWithZero(), qPrintable(app.report()));
     // One report for each file, naming it and the folder it was looked for in.
     const QStringList lines = app.errors().split('\n');
     const QString folder = QDir(dir.path()).canonicalPath();

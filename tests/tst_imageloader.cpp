@@ -82,15 +82,11 @@ void TestImageLoader::initTestCase()
     QVERIFY(pattern(640, 480, QImage::Format_RGB32).save(dir + "rgb-640x480.jpg"));
     QVERIFY(pattern(1500, 1000, QImage::Format_RGB32).convertToFormat(QImage::Format_Grayscale8).save(dir + "grey-1500x1000.png"));
     QVERIFY(pattern(1500, 1000, QImage::Format_RGB32).convertToFormat(QImage::Format_Indexed8).save(dir + "pal8-1500x1000.bmp"));
-    auto write = [&dir](const char *name, const QByteArray &bytes) {
-        QFile file(dir + name);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    };
     QFile whole(dir + "rgb24-2048x1536.bmp");
     QVERIFY(whole.open(QIODevice::ReadOnly));
-    QVERIFY(write("truncated-rows.bmp", whole.readAll().left(54 + 6144 * 100)));
-    QVERIFY(write("empty.bmp", QByteArray()));
-    QVERIFY(write("claims-8192x8192.bmp", claimingBmp(8192, 8192, 1)));
+    QVERIFY(writeFile(dir + "truncated-rows.bmp", whole.readAll().left(54 + 6144 * 100)));
+    QVERIFY(writeFile(dir + "empty.bmp", QByteArray()));
+    QVERIFY(writeFile(dir + "claims-8192x8192.bmp", claimingBmp(8192, 8192, 1)));
     QVERIFY(QDir(made.path()).mkdir("directory.bmp"));
 }
 

@@ -1,4 +1,4 @@
-// makefibre OUTPUT [SIZE]
+// makefibre OUTPUT [WIDTH [HEIGHT]]
 // Draws a deterministic fibre-like test image: tangled bright strands of
 // varying brightness over a darker, noisy background. The same arguments
 // always give the same bytes, whatever the platform.
@@ -37,23 +37,25 @@ private:
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: makefibre OUTPUT [SIZE]\n");
+        std::fprintf(stderr, "usage: makefibre OUTPUT [WIDTH [HEIGHT]]\n");
         return 2;
     }
-    const int size = argc > 2 ? std::atoi(argv[2]) : 512;
-    if (size < 16 || size > 16384) {
-        std::fprintf(stderr, "makefibre: SIZE must be 16..16384\n");
+    // Square unless a height is given: stitched fields are wider than tall.
+    const int width = argc > 2 ? std::atoi(argv[2]) : 512;
+    const int height = argc > 3 ? std::atoi(argv[3]) : width;
+    if (width < 16 || height < 16 || width > 32767 || height > 32767) {
+        std::fprintf(stderr, "makefibre: WIDTH and HEIGHT must be 16..32767\n");
         return 2;
     }
     Random random(20261207);
-    std::vector<float> light(std::size_t(size) * size, 0.0f);
+    std::vector<float> light(std::size_t(width) * height, 0.0f);
 
     // Strands: smooth random walks with a soft round cross-section; larger
     // images get more strands of the same build, not fatter ones.
-    const double scale = size / 512.0;
+    const double scale = std::sqrt(double(width) * height) / 512.0;
     const int strands = int(46 * scale * scale);
     for (int s = 0; s < strands; ++s) {
-        double x = random.range(0, size), y = random.range(0, size);
+        double x = random.range(0, width), y = random.range(0, height);
         double heading = random.range(0, 2 * M_PI);
         const double brightness = random.range(0.3, 1.0);
         const double radius = random.range(1.2, 3.5);
@@ -68,22 +70,22 @@ int main(int argc, char **argv)
             for (int dy = -reach; dy <= reach; ++dy) {
                 for (int dx = -reach; dx <= reach; ++dx) {
                     const int px = int(x) + dx, py = int(y) + dy;
-                    if (px < 0 || py < 0 || px >= size || py >= size)
+                    if (px < 0 || py < 0 || px >= width || py >= height)
                         continue;
                     const double d2 = (px - x) * (px - x) + (py - y) * (py - y);
-                    float &cell = light[std::size_t(py) * size + px];
+                    float &cell = light[std::size_t(py) * width + px];
                     cell = std::max(cell, float(brightness * std::exp(-d2 / (radius * radius))));
                 }
             }
         }
     }
 
-    QImage image(size, size, QImage::Format_RGB32);
-    for (int py = 0; py < size; ++py) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int py = 0; py < height; ++py) {
         QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(py));
-        for (int px = 0; px < size; ++px) {
+        for (int px = 0; px < width; ++px) {
             const double background = 0.10 + 0.05 * std::sin(px * 0.011 + py * 0.007) + random.range(-0.05, 0.05);
-            const double v = std::clamp(background + light[std::size_t(py) * size + px], 0.0, 1.0);
+            const double v = std::clamp(background + light[std::size_t(py) * width + px], 0.0, 1.0);
             // A faint warm cast, as stained fibres under a lamp.
             row[px] = qRgb(int(v * 255), int(v * 240), int(v * 215));
         }

@@ -52,7 +52,7 @@ QString ToolkitView::whatWorks(const QSize &image) const
 {
     if (qMax(image.width(), image.height()) <= largestWindow)
         return "a screen scale of 1 (QT_SCALE_FACTOR=1)";
-    return QString("none: no window can hold an image of more than %1 pixels a side").arg(largestWindow);
+    return QString("a smaller image: no window holds more than %1 pixels a side").arg(largestWindow);
 }
 
 void ToolkitView::frameDrawn(const QRect &)

@@ -139,7 +139,7 @@ QString ToolkitView::whatWorks(const QSize &image) const
         works = "the Qt 5 build of Ombrel GL at a screen scale of 1 (QT_SCALE_FACTOR=1)";
     if (side <= largestDrawable())
         works += QString(works.isEmpty() ? "" : ", or ") + "a screen scale of 1 (QT_SCALE_FACTOR=1)";
-    return works.isEmpty() ? QString("none: no window can hold an image of more than %1 pixels a side").arg(largestWindow)
+    return works.isEmpty() ? QString("a smaller image: no window holds more than %1 pixels a side").arg(largestWindow)
                            : works;
 }
 
