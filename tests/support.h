@@ -1,9 +1,8 @@
 #ifndef TESTS_SUPPORT_H
 #define TESTS_SUPPORT_H
 
-// Small helpers shared by the suites: a message handler of the tests' own,
-// a working directory holding chosen data files, a current GL context,
-// colour checks, image makers, shaders and a patch of a GL entry point.
+// Helpers shared by the suites: messages, data folders, a GL context, colour
+// checks, image makers, shaders, a patch of a GL entry point, limits.
 
 #include <epoxy/gl.h>
 

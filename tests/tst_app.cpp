@@ -35,9 +35,8 @@ void TestApp::startsOnce_data()
     QTest::newRow("the person's own tunables") << 2048 << "glibc.malloc.mmap_threshold=65536";
 }
 
-// On its way to the first frame the program starts once: it never execs
-// itself again, and it keeps the command line and GLIBC_TUNABLES it was
-// given, so the processes it starts get them unchanged too.
+// The program starts once, never execing itself again, and keeps the command
+// line and GLIBC_TUNABLES it was given, for the processes it starts too.
 void TestApp::startsOnce()
 {
     QFETCH(int, side);

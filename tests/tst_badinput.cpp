@@ -1,7 +1,5 @@
-// Bad data files served to the real ombrel-gl: images written elsewhere
-// (BMP suites, good and bad) and damaged or odd files made here, then
-// shaders no one should write. Whatever the file, the viewer starts, keeps
-// running, reports what went wrong and closes with status 0 when asked.
+// Bad images and shaders served to the real ombrel-gl: whatever the file, it
+// starts, keeps running, reports what went wrong and closes with status 0.
 
 #include <epoxy/gl.h>
 

@@ -1,10 +1,12 @@
 #include <epoxy/gl.h>
 
 #include "render/glwidget.h"
+#include "render/tiledtexture.h"
 #include "support.h"
 #include "swapcounter.h"
 
 #include <QImage>
+#include <QOpenGLFramebufferObject>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -82,6 +84,8 @@ private slots:
     void drawsThroughThreshold();
     void drawsEverySeenPixel_data();
     void drawsEverySeenPixel();
+    void drawsTilesAsOneTexture_data();
+    void drawsTilesAsOneTexture();
     void scrollSlotsRepaintSameImage();
     void drawsAsMipmappedTexture_data();
     void drawsAsMipmappedTexture();
@@ -283,6 +287,50 @@ void TestGLWidget::drawsEverySeenPixel()
         QCOMPARE(QColor(corner[0], corner[1], corner[2]), QColor(0, 0, 255));
     }
     area.takeWidget();
+}
+
+void TestGLWidget::drawsTilesAsOneTexture_data()
+{
+    QTest::addColumn<int>("largest");
+    QTest::addColumn<QSize>("drawn");
+    QTest::newRow("3 x 2 tiles, a texel a pixel") << 16 << QSize(37, 23);
+    QTest::newRow("3 x 2 tiles, stretched") << 16 << QSize(63, 50);
+    QTest::newRow("one tile, stretched") << 64 << QSize(63, 50);
+}
+
+// Tiles, filtered across their edges and at the image's, give the picture
+// of one texture of the image that repeats at its edges, as the toolkit's.
+void TestGLWidget::drawsTilesAsOneTexture()
+{
+    QFETCH(int, largest);
+    QFETCH(QSize, drawn);
+    GLContext context;
+    QOpenGLFramebufferObject buffer(drawn);
+    QVERIFY(buffer.bind());
+    const QImage image = noise(37, 23, QImage::Format_RGB32, 99);
+    const QImage texels = image.convertToFormat(QImage::Format_RGBA8888);
+    glViewport(0, 0, drawn.width(), drawn.height());
+    glOrtho(0, drawn.width(), drawn.height(), 0, -1, 1);
+    glEnable(GL_TEXTURE_2D);
+    GLuint one = 0;
+    glGenTextures(1, &one);
+    glBindTexture(GL_TEXTURE_2D, one);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width(), image.height(), 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.constBits());
+    TiledTexture::drawQuad(QRectF(QPointF(0, 0), drawn), QRectF(0, 0, 1, 1));
+    const QImage whole = buffer.toImage();
+    glDeleteTextures(1, &one);
+    TiledTexture tiles;
+    tiles.upload(image, largest);
+    QCOMPARE(tiles.count(), largest < 37 ? 6 : 1);
+    tiles.draw(drawn, QRectF(QPointF(0, 0), drawn));
+    const QImage tiled = buffer.toImage();
+    tiles.release();
+    QCOMPARE(glGetError(), GLenum(GL_NO_ERROR));
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            QVERIFY2(near(tiled.pixel(x, y), whole.pixel(x, y), 2),
+                     qPrintable(QString("(%1, %2): %3, one texture %4").arg(x).arg(y).arg(describe(tiled.pixel(x, y)), describe(whole.pixel(x, y)))));
 }
 
 void TestGLWidget::scrollSlotsRepaintSameImage()

@@ -90,9 +90,8 @@ void TestImageLoader::initTestCase()
     QVERIFY(QDir(made.path()).mkdir("directory.bmp"));
 }
 
-// A header may claim far more pixels than its file holds. Only what a file
-// can fill is made resident ahead of the decoder; the rest of such an image
-// stays as the toolkit allocates it, untouched.
+// A header may claim far more pixels than its file holds: only what the file
+// can fill is made resident ahead of the decoder.
 void TestImageLoader::claimBeyondFileMakesNothingResident()
 {
     const long before = peakResidentKiB();

@@ -40,9 +40,8 @@ int changeCount()
                                                                  : 4000;
 }
 
-// Makes the changes, 1..100, 0..100, ..., letting the event loop run
-// between them as under a user's hand; what memory grew by from the 1000th
-// to the last.
+// Makes the changes, 1..100, 0..100, ..., the event loop running between
+// them as under a user's hand; what memory grew by from the 1000th on.
 Memory growth(const char *who, const std::function<void(int)> &change)
 {
     const int changes = changeCount();
@@ -71,12 +70,9 @@ private slots:
     void sliderChangesKeepMemoryFlat();
 };
 
-// The driver and the toolkit take memory in steps of their own (512 KiB,
-// then 1 MiB, and resident pages beside them) over the first tens of
-// thousands of frames, with or without the viewer's code: the reference
-// view, the least the toolkit allows for the same frames, runs first and
-// shows what those come to in this process. A leak of the viewer's shows
-// in its heap beyond that.
+// The driver and the toolkit take memory in steps of their own over the
+// first tens of thousands of frames: the reference view runs first and shows
+// what those come to here. A leak of the viewer's shows in its heap beyond.
 void TestLongRun::sliderChangesKeepMemoryFlat()
 {
     QVERIFY(changeCount() > 1000);
