@@ -305,7 +305,7 @@ public:
     // a loaded X server may drop a pointer event or a burst of keys.
     bool sendUntil(const QStringList &arguments, const std::function<bool()> &done)
     {
-        return settles([&] { return onWindow(arguments) && app->settles(done, 2000); }, 60000);
+        return settles([&] { return onWindow(arguments) && app->settles(done, 2000); }, 90000);
     }
     // A new screenshot (or the last), and whether the view's box in it shows each pixel's
     // own place. An axis along which the whole image is seen is stretched
@@ -335,7 +335,7 @@ public:
     bool onWindow(QStringList arguments) { return app->runOnDisplay("xdotool", arguments.replaceInStrings("%w", id)); }
     bool keysUntil(const QStringList &keys, const std::function<bool()> &done)
     {
-        return sendUntil(QStringList{"key", "--window", "%w", "--repeat", "100", "--delay", "3"} + keys, done);
+        return sendUntil(QStringList{"key", "--window", "%w", "--repeat", "300", "--delay", "2"} + keys, done);
     }
     QString report() { return problem + QString(" (corner at (%1, %2))").arg(corner.x()).arg(corner.y()) + app->report(); }
 
