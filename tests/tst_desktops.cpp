@@ -307,11 +307,10 @@ public:
     {
         return settles([&] { return onWindow(arguments) && app->settles(done, 2000); }, 90000);
     }
-    // A new screenshot (or the last), and whether the view's box in it shows
-    // each pixel's own place. An axis along which the whole image is seen is
-    // stretched over the view; the others show a texel a device pixel. The
-    // box is measured anew from its top-left corner, within 2 pixels: Qt 5.15
-    // now and then places the scrolled view a device column off at scale 2.
+    // Whether a new screenshot (or the last) shows each pixel's place in the
+    // box: stretched along an axis seen whole, else a texel a device pixel. The
+    // box is measured anew, within 2 pixels: Qt 5.15 now and then places the
+    // scrolled view a device column off at scale 2.
     bool showsPlaces(bool anew = true)
     {
         if (anew)
@@ -521,9 +520,8 @@ void TestDesktops::showsEachPlaceWhereverScrolled()
         break;
     }
     case Step::FarCorner:
-        // The scroll area has the focus from the keys' step or, in a fresh
-        // viewer, from its first Tab; such a viewer's box is measured again,
-        // should its window have changed since.
+        // Focus from the keys' step or, in a fresh viewer, a first Tab; its box
+        // is measured again, should its window have changed since.
         if (v.origin == QPoint(0, 0)) {
             QVERIFY(v.onWindow({"key", "--window", "%w", "Tab"}));
             QVERIFY2(v.settles([&] { return !(v.box = placesBox(v.places, v.shot = app.screenshot())).isEmpty() && v.showsPlaces(false); }),
