@@ -2,6 +2,7 @@
 
 #include "app/window.h"
 #include "render/glwidget.h"
+#include "render/toolkit.h"
 
 #include <QHBoxLayout>
 #include <QScrollArea>
@@ -17,6 +18,7 @@ Window::Window()
     // its minimum size hint (the image size): smaller windows scroll.
     QScrollArea *scrollArea = new QScrollArea(nullptr);
     scrollArea->setWidgetResizable(true);
+    Toolkit::prepareViewport(scrollArea->viewport());
     scrollArea->setWidget(glWidget);
     layout->addWidget(scrollArea);
 

@@ -12,7 +12,7 @@
 
 #include "app/window.h"
 #include "render/glwidget.h"
-#include "tests/swapcounter.h"
+#include "framegrab.h"
 
 #include <QApplication>
 #include <QDir>
@@ -102,7 +102,7 @@ int main(int argc, char **argv)
     finish();
 
     std::vector<double> us;
-    const int before = swapCount();
+    const int before = framegrabFrames();
     for (int i = 0; i < changes; ++i) {
         QElapsedTimer timer;
         timer.start();
@@ -110,7 +110,7 @@ int main(int argc, char **argv)
         finish();
         us.push_back(timer.nsecsElapsed() / 1000.0);
     }
-    const int frames = swapCount() - before;
+    const int frames = framegrabFrames() - before;
 
     // A drag: the changes wait in the queue together, as mouse moves do
     // while a frame is being drawn, and each is drawn in turn.

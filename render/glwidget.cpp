@@ -3,12 +3,12 @@
 #include "render/glwidget.h"
 #include "render/checkglerror.h"
 #include "render/imageloader.h"
+#include "render/seenpart.h"
 
 #include <QColor>
 #include <QDebug>
 #include <QDir>
 #include <QMessageBox>
-#include <QRegion>
 
 #include <cmath>
 #include <cstdio>
@@ -19,6 +19,8 @@ namespace {
 const char *const imageFile = "fibre.bmp";
 const char *const shaderFile = "test.frag";
 const float initialThreshold = 0.4f;
+// X11 keeps window sizes and places in 16-bit signed numbers.
+const int largestWindow = 32767;
 
 // Set while the box refusing an old OpenGL is up. Its nested event loop may
 // initialise and paint the view: nothing of OpenGL 2.0 may run then (the
@@ -105,14 +107,18 @@ void GLWidget::initializeGL()
     fragShader.load(shaderFile);
     checkGLError("glwidget.cpp", __LINE__);
     glEnable(GL_TEXTURE_2D);
+    // A window's buffers are the driver's render targets, and what is drawn
+    // reaches them through a viewport: a drawable larger than either, or
+    // than an X11 window can be, is not made.
+    GLint viewport[2] = {0, 0};
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largestRenderbuffer);
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+    largestViewport = QSize(viewport[0], viewport[1]);
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestTexture);
     // No mipmaps: the view is never smaller than the image (its minimum
     // size), so the image is only ever drawn at one texel per pixel or
     // larger, and a smaller level is never sampled. Making them took a
     // quarter of the start-up at 8192 x 8192 and a third more texture memory.
-    GLint viewport[2] = {0, 0};
-    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
-    largestViewport = QSize(viewport[0], viewport[1]);
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestTexture);
     if (qMax(pixmap.width(), pixmap.height()) <= largestTexture)
         uploadImage(pixmap);
     else
@@ -137,13 +143,17 @@ void GLWidget::initializeGL()
 void GLWidget::resizeGL(int w, int h)
 {
     projectionSize = QSize(w, h);
-    // What the toolkit failed to make is not drawn into, nor are the errors
-    // of its failure reported as the view's.
-    if (!drawableMade(drawableSize(projectionSize))) {
+    // What the driver cannot make is not drawn into, nor are the errors of
+    // its failure reported as the view's.
+    if (refusingOldOpenGL || !drawableMade()) {
         emit resized(QSize(width(), height()), pixmap.size());
         return;
     }
-    glViewport(0, 0, w, h);
+    // The viewport is the drawable's own size: Qt 5 hands resizeGL the
+    // scaled size cut to whole pixels, where the window it made is rounded
+    // (a row short at scale 1.5 and an odd height), and that row stayed black.
+    const QSize drawable = drawableSize();
+    glViewport(0, 0, drawable.width(), drawable.height());
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glOrtho(0, w, h, 0, 4.0, 15.0);
@@ -154,16 +164,15 @@ void GLWidget::resizeGL(int w, int h)
 
 void GLWidget::paintGL()
 {
-    if (refusingOldOpenGL || drawableTooLarge)
+    if (refusingOldOpenGL || !drawableMade())
         return;
-    restoreFrameState(fragShader);
     // Only what can be seen is cleared and shaded: the view is as large as
     // the image, and most of a micrograph lies outside the scroll area.
-    const QRect seen = seenPart();
-    const QRect scissor = drawablePart(seen);
+    const QRect seen = seenPart(this);
+    const QRect scissor = scissorFor(seen);
     glScissor(scissor.x(), scissor.y(), scissor.width(), scissor.height());
     glEnable(GL_SCISSOR_TEST);
-    frameSeenPart(scissor);
+    frameDrawablePart();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
     glTranslatef(0, 0, -10);
@@ -185,57 +194,69 @@ void GLWidget::paintGL()
     // left on would clip.
     glDisable(GL_SCISSOR_TEST);
     checkGLError("glwidget.cpp", __LINE__);
-    frameDrawn(seen);
 }
 
-QRect GLWidget::seenPart() const
+QRect GLWidget::scissorFor(const QRect &part) const
 {
-    // Clipped by the scroll area's viewport and every other ancestor; what
-    // other windows cover still counts, as they may move at any time.
-    return visibleRegion().boundingRect();
-}
-
-QRect GLWidget::drawablePart(const QRect &part) const
-{
-    const QSize drawable = drawableSize(projectionSize);
-    if (part.isEmpty() || width() <= 0 || height() <= 0)
+    const QRect drawn = drawablePart();
+    const QSize drawable = drawableSize();
+    const QRect inside = part & drawn;
+    if (inside.isEmpty())
         return QRect();
-    const qreal sx = qreal(drawable.width()) / width();
-    const qreal sy = qreal(drawable.height()) / height();
-    const int left = int(std::floor(part.left() * sx));
-    const int right = int(std::ceil((part.right() + 1) * sx));
-    const int top = int(std::floor(part.top() * sy));
-    const int bottom = int(std::ceil((part.bottom() + 1) * sy));
+    const qreal sx = qreal(drawable.width()) / drawn.width();
+    const qreal sy = qreal(drawable.height()) / drawn.height();
+    const int left = int(std::floor((inside.left() - drawn.left()) * sx)) - 1;
+    const int right = int(std::ceil((inside.right() + 1 - drawn.left()) * sx)) + 1;
+    const int top = int(std::floor((inside.top() - drawn.top()) * sy)) - 1;
+    const int bottom = int(std::ceil((inside.bottom() + 1 - drawn.top()) * sy)) + 1;
     const QRect flipped(left, drawable.height() - bottom, right - left, bottom - top);
     return flipped & QRect(QPoint(0, 0), drawable);
 }
 
-bool GLWidget::drawableMade(const QSize &drawable)
+bool GLWidget::drawableMade()
 {
-    const int largest = largestDrawable();
-    drawableTooLarge = qMax(drawable.width(), drawable.height()) > largest;
-    if (drawableTooLarge && !saidTooLarge) {
+    const QSize drawable = drawableSize();
+    // The smallest of the limits the drawable is past, and whose it is.
+    const struct {
+        QSize largest;
+        const char *holder;
+    } limits[] = {
+        {QSize(largestRenderbuffer, largestRenderbuffer), "of the OpenGL driver's render targets"},
+        {largestViewport, "of the OpenGL driver's viewport"},
+        {QSize(largestWindow, largestWindow), "that X11 windows allow"},
+    };
+    int side = 0;
+    const char *holder = nullptr;
+    for (const auto &limit : limits) {
+        for (const int largest : {drawable.width() > limit.largest.width() ? limit.largest.width() : 0,
+                                  drawable.height() > limit.largest.height() ? limit.largest.height() : 0})
+            if (largest > 0 && (!holder || largest < side)) {
+                side = largest;
+                holder = limit.holder;
+            }
+    }
+    if (holder && !saidTooLarge) {
         saidTooLarge = true;
         qDebug().noquote() << QString("The image \"%1\" is %2 x %3 pixels: on this screen its view needs %4 x %5 device "
                                       "pixels, more than the %6 a side %7, so the view shows nothing. What works: %8")
                                   .arg(imageFile).arg(pixmap.width()).arg(pixmap.height()).arg(drawable.width())
-                                  .arg(drawable.height()).arg(largest).arg(largestDrawableHolder(), whatWorks(pixmap.size()));
+                                  .arg(drawable.height()).arg(side).arg(holder, whatWorks(pixmap.size(), side));
     }
-    return !drawableTooLarge;
+    return !holder;
 }
 
-void GLWidget::frameSeenPart(const QRect &scissor)
+void GLWidget::frameDrawablePart()
 {
-    const QSize drawable = drawableSize(projectionSize);
-    if (drawable.width() <= largestViewport.width() && drawable.height() <= largestViewport.height())
-        return;
-    // The projection's units per drawable pixel: the part's place in them.
-    const qreal px = qreal(projectionSize.width()) / drawable.width();
-    const qreal py = qreal(projectionSize.height()) / drawable.height();
-    glViewport(scissor.x(), scissor.y(), scissor.width(), scissor.height());
+    // Qt 6 sets the viewport before each frame, to the scaled size cut to
+    // whole pixels, where the window it made is rounded.
+    const QRect drawn = drawablePart();
+    const QSize drawable = drawableSize();
+    // The projection's units per logical pixel: the part's place in them.
+    const qreal px = qreal(projectionSize.width()) / width();
+    const qreal py = qreal(projectionSize.height()) / height();
+    glViewport(0, 0, drawable.width(), drawable.height());
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    glOrtho(scissor.left() * px, (scissor.left() + scissor.width()) * px, (drawable.height() - scissor.top()) * py,
-            (drawable.height() - scissor.top() - scissor.height()) * py, 4.0, 15.0);
+    glOrtho(drawn.left() * px, (drawn.right() + 1) * px, (drawn.bottom() + 1) * py, drawn.top() * py, 4.0, 15.0);
     glMatrixMode(GL_MODELVIEW);
 }

@@ -48,31 +48,30 @@ private:
     // Decoding begins before the base is constructed, in the loader
     // handed to this one.
     GLWidget(QWidget *parent, ImageLoader &&loading);
-    // The part of the view that can be seen, in its own logical pixels: in
-    // the scroll area usually a window's worth of an image-sized view.
-    QRect seenPart() const;
-    // That part in the drawable's pixels, origin bottom left, as glScissor
-    // takes it; rounded outwards on a scaled screen.
-    QRect drawablePart(const QRect &part) const;
-    // Whether the toolkit could make a drawable of this many device pixels;
-    // says once why not where it could not.
-    bool drawableMade(const QSize &drawable);
-    // Where the drawable is larger than the largest viewport: the viewport
-    // and the projection set to the part of it that is drawn.
-    void frameSeenPart(const QRect &scissor);
+    // A part of the view in the drawable's device pixels, origin bottom
+    // left, as glScissor takes it: rounded outwards, and a device pixel
+    // more each side, where the toolkit's rounding of the drawable's place
+    // may put an edge of what is seen.
+    QRect scissorFor(const QRect &part) const;
+    // Whether the driver can make the drawable; says once why not where it
+    // cannot.
+    bool drawableMade();
+    // The viewport set to all of the drawable and the projection to the
+    // part of the view it covers.
+    void frameDrawablePart();
 
     QPixmap pixmap;
     Shader fragShader;
     float threshold;
-    // The size resizeGL set the viewport and projection to, in the pixels
-    // the toolkit gave it: device pixels on Qt 5, logical ones on Qt 6.
+    // The size resizeGL set the projection to, in the pixels the toolkit
+    // gave it: device pixels on Qt 5, logical ones on Qt 6.
     QSize projectionSize;
     // The image where it is larger than the largest texture.
     TiledTexture tiles;
-    // The driver's and the toolkit's limits, in pixels.
+    // The driver's limits, in pixels.
+    GLint largestRenderbuffer = 0;
     QSize largestViewport;
-    int largestTexture = 0;
-    bool drawableTooLarge = false;
+    GLint largestTexture = 0;
     bool saidTooLarge = false;
 };
 

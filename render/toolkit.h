@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QSize>
 
+class QWidget;
+
 // The differences between the toolkits that the rest of the program asks
 // about; each toolkit's folder holds its answers.
 namespace Toolkit {
@@ -16,8 +18,12 @@ void allowLargeImages();
 // and format itself.
 bool readerRefuses(const QSize &size, QImage::Format format);
 
-// Whether the view is a native child window, which a Wayland session never
-// shows (it does through XWayland).
+// Before the view goes into a scroll area's viewport: readies the viewport
+// for the view's native window.
+void prepareViewport(QWidget *viewport);
+
+// Whether the view is a native child window that the toolkit's Wayland
+// platform never shows (it does through XWayland).
 bool viewIsNativeWindow();
 
 } // namespace Toolkit

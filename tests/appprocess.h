@@ -112,7 +112,7 @@ public:
         // windows, the root window among them.
         if (!running())
             return QStringList();
-        return QString::fromLatin1(outputOnDisplay("xdotool", {"search", "--onlyvisible", "--pid", QString::number(process.processId()),
+        return QString::fromLatin1(outputOnDisplay("xdotool", {"search", "--all", "--onlyvisible", "--pid", QString::number(process.processId()),
                                                                "--name", title})).split('\n', Qt::SkipEmptyParts);
     }
     QString windowId() { return windows().value(0); }
@@ -187,23 +187,5 @@ private:
     QString framePath;
     QString startsPath;
 };
-
-// Whether a sanitized run's only fault is the crash of LeakSanitizer's own
-// tracer at exit (Debian 12's GCC runtime, now and then): worth one more
-// try. A leak found, a memory error or undefined behaviour is never that.
-inline bool onlyLeakTracerCrashed(const QString &errors)
-{
-    return errors.contains("Tracer caught signal") && errors.contains("LeakSanitizer has encountered a fatal error")
-        && !errors.contains("ERROR: LeakSanitizer") && !errors.contains("ERROR: AddressSanitizer")
-        && !errors.contains("runtime error");
-}
-
-// Text a shader can hold to say that the view initialised past its upload:
-// without "Terskel" the view reports that the slider cannot reach it.
-inline const char *missingTerskelShader()
-{
-    return "uniform sampler2D Tekstur;\n"
-           "void main() { gl_FragColor = texture2D(Tekstur, gl_TexCoord[0].st); }\n";
-}
 
 #endif

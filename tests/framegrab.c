@@ -1,12 +1,15 @@
-/* Preloaded into ombrel-gl by the whole-process tests: before each buffer
- * swap, GLX or EGL, it reads the back buffer and writes it to $FRAMEGRAB_OUT
- * as a binary PPM, top row first, whose comment line counts the frames
- * ("# frame N"). The file is replaced whole (written beside it, then
+/* Stands in for glXSwapBuffers and eglSwapBuffers: counts each finished
+ * frame and, where asked, reads its back buffer before handing the swap on.
+ * Linked into the suites that draw in their own process, it is asked through
+ * framegrab.h; preloaded into ombrel-gl, through its environment: each frame
+ * goes to $FRAMEGRAB_OUT as a binary PPM, top row first, whose comment line
+ * counts the frames ("# frame N"), replaced whole (written beside it, then
  * renamed), so a reader never sees half a frame. Each start of a program
  * image also appends its PID to $FRAMEGRAB_STARTS: a process that starts
- * itself anew (exec) shows its PID twice. The program itself knows nothing
- * of it. */
+ * itself anew (exec) shows its PID twice. The program knows nothing of it. */
 #define _GNU_SOURCE
+#include "framegrab.h"
+
 #include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -29,7 +32,27 @@
 #define EGL_HEIGHT 0x3056
 #define EGL_WIDTH 0x3057
 
-static long frames;
+static int frames;
+static int keep;
+static unsigned char *last;
+static int lastWidth, lastHeight;
+
+int framegrabFrames(void)
+{
+    return frames;
+}
+
+void framegrabKeep(int on)
+{
+    keep = on;
+}
+
+const unsigned char *framegrabLast(int *width, int *height)
+{
+    *width = lastWidth;
+    *height = lastHeight;
+    return last;
+}
 
 __attribute__((constructor)) static void noteStart(void)
 {
@@ -46,7 +69,8 @@ static void *gl(const char *name)
     return dlsym(RTLD_DEFAULT, name);
 }
 
-static void grab(int width, int height)
+/* The back buffer of the drawable, top row first; null where it cannot be read. */
+static unsigned char *readBack(int width, int height)
 {
     void (*getIntegerv)(unsigned, int *) = (void (*)(unsigned, int *))gl("glGetIntegerv");
     void (*readBuffer)(unsigned) = (void (*)(unsigned))gl("glReadBuffer");
@@ -55,19 +79,19 @@ static void grab(int width, int height)
         (void (*)(int, int, int, int, unsigned, unsigned, void *))gl("glReadPixels");
     void (*bindFramebuffer)(unsigned, unsigned) = (void (*)(unsigned, unsigned))gl("glBindFramebuffer");
     void (*bindBuffer)(unsigned, unsigned) = (void (*)(unsigned, unsigned))gl("glBindBuffer");
-    const char *path = getenv("FRAMEGRAB_OUT");
     int savedRead = 0, savedAlignment = 4, savedRowLength = 0, savedFramebuffer = 0, savedPack = 0;
-    unsigned char *pixels;
-    char temporary[4096];
-    FILE *out;
+    unsigned char *pixels, *rows;
     int y;
 
-    ++frames;
-    if (!path || !getIntegerv || !readBuffer || !pixelStorei || !readPixels || width <= 0 || height <= 0)
-        return;
+    if (!getIntegerv || !readBuffer || !pixelStorei || !readPixels || width <= 0 || height <= 0)
+        return NULL;
     pixels = malloc((size_t)width * (size_t)height * 3);
-    if (!pixels)
-        return;
+    rows = malloc((size_t)width * 3);
+    if (!pixels || !rows) {
+        free(pixels);
+        free(rows);
+        return NULL;
+    }
     /* The toolkit may have its own framebuffer or pack state bound; the
      * window's back buffer is read, and everything is put back after. */
     getIntegerv(GL_READ_BUFFER, &savedRead);
@@ -92,18 +116,47 @@ static void grab(int width, int height)
         bindFramebuffer(GL_READ_FRAMEBUFFER, (unsigned)savedFramebuffer);
     if (bindBuffer)
         bindBuffer(GL_PIXEL_PACK_BUFFER, (unsigned)savedPack);
-
-    snprintf(temporary, sizeof temporary, "%s.part", path);
-    out = fopen(temporary, "wb");
-    if (out) {
-        fprintf(out, "P6\n# frame %ld\n%d %d\n255\n", frames, width, height);
-        /* OpenGL's rows run bottom up. */
-        for (y = height - 1; y >= 0; --y)
-            fwrite(pixels + (size_t)y * (size_t)width * 3, 1, (size_t)width * 3, out);
-        if (fclose(out) == 0)
-            rename(temporary, path);
+    /* OpenGL's rows run bottom up. */
+    for (y = 0; y < height / 2; ++y) {
+        memcpy(rows, pixels + (size_t)y * width * 3, (size_t)width * 3);
+        memcpy(pixels + (size_t)y * width * 3, pixels + (size_t)(height - 1 - y) * width * 3, (size_t)width * 3);
+        memcpy(pixels + (size_t)(height - 1 - y) * width * 3, rows, (size_t)width * 3);
     }
-    free(pixels);
+    free(rows);
+    return pixels;
+}
+
+static void grab(int width, int height)
+{
+    const char *path = getenv("FRAMEGRAB_OUT");
+    unsigned char *pixels;
+    char temporary[4096];
+    FILE *out;
+
+    ++frames;
+    if (!path && !keep)
+        return;
+    pixels = readBack(width, height);
+    if (!pixels)
+        return;
+    if (path) {
+        snprintf(temporary, sizeof temporary, "%s.part", path);
+        out = fopen(temporary, "wb");
+        if (out) {
+            fprintf(out, "P6\n# frame %d\n%d %d\n255\n", frames, width, height);
+            fwrite(pixels, 1, (size_t)width * (size_t)height * 3, out);
+            if (fclose(out) == 0)
+                rename(temporary, path);
+        }
+    }
+    if (keep) {
+        free(last);
+        last = pixels;
+        lastWidth = width;
+        lastHeight = height;
+    } else {
+        free(pixels);
+    }
 }
 
 void glXSwapBuffers(void *display, unsigned long drawable)
@@ -126,11 +179,11 @@ unsigned eglSwapBuffers(void *display, void *surface)
 {
     static unsigned (*swap)(void *, void *);
     unsigned (*query)(void *, void *, int, int *) = (unsigned (*)(void *, void *, int, int *))gl("eglQuerySurface");
+    void (*getIntegerv)(unsigned, int *) = (void (*)(unsigned, int *))gl("glGetIntegerv");
     int width = 0, height = 0;
+    int viewport[4] = {0, 0, 0, 0};
     if (!swap)
         swap = (unsigned (*)(void *, void *))dlsym(RTLD_NEXT, "eglSwapBuffers");
-    void (*getIntegerv)(unsigned, int *) = (void (*)(unsigned, int *))gl("glGetIntegerv");
-    int viewport[4] = {0, 0, 0, 0};
     if (query) {
         query(display, surface, EGL_WIDTH, &width);
         query(display, surface, EGL_HEIGHT, &height);

@@ -2,11 +2,11 @@
 #define TESTS_SUPPORT_H
 
 // Helpers shared by the suites: messages, data folders, a GL context, colour
-// checks, image makers, shaders, a patch of a GL entry point, limits.
+// checks, image makers, shaders, a patch of a GL entry point, limits, frames.
 
 #include <epoxy/gl.h>
 
-#include "render/toolkit.h"
+#include "framegrab.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -18,24 +18,14 @@
 #include <QOpenGLContext>
 #include <QString>
 #include <QStringList>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QtGlobal>
 
 #include <cstdlib>
-#include <memory>
 
-// What the suites need of the toolkit's OpenGL widget, whichever it is:
-// its frame as drawn (in device pixels) and its context.
-template <typename View>
-QImage grabView(View &view)
-{
-#if QT_VERSION_MAJOR >= 6
-    return view.grabFramebuffer();
-#else
-    return view.grabFrameBuffer();
-#endif
-}
-
+// The view's context, whichever toolkit's it is.
 template <typename View>
 QOpenGLContext *viewContext(View &view)
 {
@@ -94,6 +84,8 @@ public:
     QString path() const { return dir.path(); }
     bool write(const QString &name, const QByteArray &bytes) const { return writeFile(dir.filePath(name), bytes); }
     bool writeImage(const QImage &image) const { return image.save(dir.filePath("fibre.bmp"), "BMP"); }
+    // The bundled sample's file of that name.
+    bool copySample(const QString &name) const { return QFile::copy(QStringLiteral(OMBREL_SAMPLE "/") + name, dir.filePath(name)); }
 
 private:
     QTemporaryDir dir;
@@ -143,6 +135,13 @@ inline QString describe(QRgb colour)
     return QString("(%1, %2, %3)").arg(qRed(colour)).arg(qGreen(colour)).arg(qBlue(colour));
 }
 
+// What a drawable holds where the view drew nothing: the clear colour, or
+// black where not even that reached.
+inline bool undrawn(QRgb colour)
+{
+    return near(colour, QColor(Qt::darkGray).rgb(), 0) || near(colour, qRgb(0, 0, 0), 0);
+}
+
 // An opaque image of one colour.
 inline QImage filled(int width, int height, QRgb colour)
 {
@@ -176,6 +175,31 @@ inline const char *scaledShader()
            "}\n";
 }
 
+// A step over the red channel, with a version line, a comment and a macro
+// as real shaders have: texels whose red passes Terskel turn green, the rest
+// keep their red and blue.
+inline const char *stepShader()
+{
+    return "#version 110\n"
+           "// step over the red channel\n"
+           "#define PASS(t) vec4(0.0, 1.0, t.b, 1.0)\n"
+           "uniform sampler2D Tekstur;\n"
+           "uniform float Terskel;\n"
+           "void main()\n"
+           "{\n"
+           "    vec4 t = texture2D(Tekstur, gl_TexCoord[0].st);\n"
+           "    gl_FragColor = t.r > Terskel ? PASS(t) : vec4(t.r, 0.0, t.b, 1.0);\n"
+           "}\n";
+}
+
+// Text a shader can hold to say that the view initialised past its upload:
+// without "Terskel" the view reports that the slider cannot reach it.
+inline const char *missingTerskelShader()
+{
+    return "uniform sampler2D Tekstur;\n"
+           "void main() { gl_FragColor = texture2D(Tekstur, gl_TexCoord[0].st); }\n";
+}
+
 // Stands in for an entry point of the GL loader's table while it lives,
 // and puts the real one back however the test ends.
 template <typename Pointer>
@@ -196,16 +220,43 @@ private:
 inline int glLimit(GLenum name)
 {
     GLContext context;
-    GLint value = 0;
-    glGetIntegerv(name, &value);
-    return value;
+    GLint value[2] = {0, 0};
+    glGetIntegerv(name, value);
+    return value[0];
 }
 
-// The largest view the toolkit makes, in device pixels a side: an X11
-// window for Qt 5, the driver's largest off-screen buffer for Qt 6.
-inline int largestViewSide()
+// The largest drawable the driver and X11 make, in device pixels a side.
+inline int largestDrawableSide()
 {
-    return Toolkit::viewIsNativeWindow() ? 32767 : qMin(glLimit(GL_MAX_TEXTURE_SIZE), glLimit(GL_MAX_RENDERBUFFER_SIZE));
+    return qMin(32767, qMin(glLimit(GL_MAX_RENDERBUFFER_SIZE), glLimit(GL_MAX_VIEWPORT_DIMS)));
 }
+
+// Whether a frame follows the given count of frames within the time: the
+// view's first, say, once its window is shown.
+inline bool frameAfter(int frames, int ms = 20000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (framegrabFrames() <= frames && timer.elapsed() < ms)
+        QTest::qWait(10);
+    return framegrabFrames() > frames;
+}
+
+// Frames read back before their swap while it lives (framegrab.c).
+class KeptFrames
+{
+public:
+    KeptFrames() { framegrabKeep(1); }
+    ~KeptFrames() { framegrabKeep(0); }
+    // The last one, in device pixels; null before the first.
+    static QImage last()
+    {
+        int width = 0;
+        int height = 0;
+        const uchar *pixels = framegrabLast(&width, &height);
+        return pixels ? QImage(pixels, width, height, width * 3, QImage::Format_RGB888).convertToFormat(QImage::Format_RGB32)
+                      : QImage();
+    }
+};
 
 #endif

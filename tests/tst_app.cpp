@@ -43,7 +43,7 @@ void TestApp::startsOnce()
     QFETCH(QString, own);
     DataDir dir;
     QVERIFY(dir.writeImage(filled(side, side, qRgb(160, 160, 164))));
-    QVERIFY(QFile::copy(OMBREL_SAMPLE "/test.frag", dir.path() + "/test.frag"));
+    QVERIFY(dir.copySample("test.frag"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("GLIBC_TUNABLES");
     if (!own.isEmpty())
@@ -110,7 +110,7 @@ void TestApp::startsAndClosesWithZero()
 {
     QFETCH(QString, glVersion);
     DataDir dir;
-    QVERIFY(QFile::copy(OMBREL_SAMPLE "/fibre.bmp", dir.path() + "/fibre.bmp"));
+    QVERIFY(dir.copySample("fibre.bmp"));
     QVERIFY(dir.write("test.frag", missingTerskelShader()));
     AppProcess app(dir.path(), glVersion);
     // The shader's report shows the version test passed and the program was built.
@@ -122,7 +122,7 @@ void TestApp::startsAndClosesWithZero()
 void TestApp::refusesOldOpenGL()
 {
     DataDir dir;
-    QVERIFY(QFile::copy(OMBREL_SAMPLE "/fibre.bmp", dir.path() + "/fibre.bmp"));
+    QVERIFY(dir.copySample("fibre.bmp"));
     QVERIFY(dir.write("test.frag", missingTerskelShader()));
     AppProcess app(dir.path(), "1.5");
     // Generous: under the sanitizers on a loaded machine the box may take a while.

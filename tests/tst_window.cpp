@@ -1,33 +1,30 @@
+// The real window in this process, at the screen scale of the environment:
+// its parts, the slider's frames, and every place of the image where it
+// should be on the screen wherever the view is scrolled, grown, covered or
+// moved, up to and past the driver's limits.
+
 #include <epoxy/gl.h>
 
 #include "app/window.h"
+#include "places.h"
 #include "render/glwidget.h"
+#include "render/toolkit.h"
 #include "support.h"
-#include "swapcounter.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QOpenGLContext>
+#include <QPixmap>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QElapsedTimer>
 #include <QSlider>
 #include <QtTest>
 
+#include <cmath>
 #include <memory>
 
 namespace {
-
-// Red 200 everywhere: any threshold below 200 / 255 passes and paints
-// green, any above paints red.
-const char *const stepShader =
-    "uniform sampler2D Tekstur;\n"
-    "uniform float Terskel;\n"
-    "void main()\n"
-    "{\n"
-    "    vec4 t = texture2D(Tekstur, gl_TexCoord[0].st);\n"
-    "    gl_FragColor = t.r > Terskel ? vec4(0.0, 1.0, 0.0, 1.0) : vec4(1.0, 0.0, 0.0, 1.0);\n"
-    "}\n";
 
 // What the view's teardown did when it deleted its shader object.
 struct Deletion {
@@ -40,8 +37,7 @@ struct Deletion {
 Deletion deletion;
 void(EPOXY_CALLSPEC *realDeleteShader)(GLuint) = nullptr;
 
-// The shader the view attached to its program, seen as it is attached:
-// between frames the toolkit may leave another program current (Qt 6.8).
+// The shader the view attached to its program, seen as it is attached.
 GLuint attachedShader = 0;
 void(EPOXY_CALLSPEC *realAttachShader)(GLuint, GLuint) = nullptr;
 void EPOXY_CALLSPEC recordAttachShader(GLuint program, GLuint shader)
@@ -62,22 +58,41 @@ void EPOXY_CALLSPEC recordDeleteShader(GLuint shader)
     deletion.error = glGetError();
 }
 
+// A driver whose render targets or viewport are no larger than these.
+GLint fakeRenderbuffer = 0;
+GLint fakeViewport = 0;
+void(EPOXY_CALLSPEC *realGetIntegerv)(GLenum, GLint *) = nullptr;
+void EPOXY_CALLSPEC limitedGetIntegerv(GLenum name, GLint *value)
+{
+    realGetIntegerv(name, value);
+    if (name == GL_MAX_RENDERBUFFER_SIZE && fakeRenderbuffer > 0)
+        value[0] = fakeRenderbuffer;
+    if (name == GL_MAX_VIEWPORT_DIMS && fakeViewport > 0)
+        value[0] = value[1] = fakeViewport;
+}
+
 // Lets the frames of showing the window finish (on Wayland they wait for
 // the compositor's frame callbacks), so that what follows counts only its own.
 void settleFrames()
 {
-    QElapsedTimer timer;
-    timer.start();
-    int seen = swapCount();
-    QElapsedTimer quiet;
-    quiet.start();
-    while (quiet.elapsed() < 200 && timer.elapsed() < 5000) {
+    int seen = framegrabFrames();
+    for (int quiet = 0, waited = 0; quiet < 200 && waited < 5000; waited += 20) {
         QTest::qWait(20);
-        if (swapCount() != seen) {
-            seen = swapCount();
-            quiet.restart();
-        }
+        quiet = framegrabFrames() == seen ? quiet + 20 : 0;
+        seen = framegrabFrames();
     }
+}
+
+enum class Step { Start, Scrolled, FarCorner, Grown, Covered, OffScreen, SliderToTop };
+
+// The longest side of the given height whose drawable, on this screen, is
+// at most the given number of device pixels wide.
+int widestWithin(int devicePixels, qreal ratio)
+{
+    int side = 1;
+    while (qRound((side + 1) * ratio) <= devicePixels)
+        ++side;
+    return side;
 }
 
 } // namespace
@@ -93,6 +108,8 @@ private slots:
     void sliderDrivesView();
     void scrollsWhenSmallerThanImage();
     void closingDeletesShaderInViewContext();
+    void showsEachPlace_data();
+    void showsEachPlace();
 
 private:
     DataDir *data = nullptr;
@@ -102,7 +119,7 @@ void TestWindow::init()
 {
     data = new DataDir;
     QVERIFY(data->writeImage(filled(512, 512, qRgb(200, 0, 0))));
-    QVERIFY(data->write("test.frag", stepShader));
+    QVERIFY(data->write("test.frag", stepShader()));
 }
 
 void TestWindow::cleanup()
@@ -138,52 +155,53 @@ void TestWindow::arrangesViewAndSlider()
 void TestWindow::sliderDrivesView()
 {
     Window window;
+    const int shown = framegrabFrames();
     window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(QTest::qWaitForWindowExposed(&window) && frameAfter(shown));
     auto *view = window.findChild<GLWidget *>();
     auto *slider = window.findChild<QSlider *>();
     QVERIFY(view && slider);
-    QTRY_VERIFY(view->isVisible());
     settleFrames();
+    KeptFrames frames;
 
     // Every change of value is one call of the slot and one finished frame.
-    // On Wayland (Qt 6) the compositor's frame callbacks may let the toolkit
-    // add a frame of its own: there every change reaches at least one.
+    // On Wayland the compositor's frame callbacks may let the toolkit add a
+    // frame of its own: there every change reaches at least one.
     const bool exact = !QGuiApplication::platformName().startsWith("wayland");
-    int swaps = swapCount();
+    int swaps = framegrabFrames();
     int changes = 0;
     for (int value : {100, 0, 40, 78, 79, 100}) {
-        const int before = swapCount();
+        const int before = framegrabFrames();
         slider->setValue(value);
         ++changes;
         if (exact)
-            QCOMPARE(swapCount(), swaps + changes);
+            QCOMPARE(framegrabFrames(), swaps + changes);
         else
-            QVERIFY(swapCount() > before);
+            QVERIFY(framegrabFrames() > before);
     }
-    swaps = swapCount();
+    swaps = framegrabFrames();
     // Setting the value it already has changes nothing.
     slider->setValue(100);
-    QCOMPARE(swapCount(), swaps);
+    QCOMPARE(framegrabFrames(), swaps);
 
-    // 100 gives threshold 1.0: nothing passes.
-    QCOMPARE(grabView(*view).pixel(10, 10), qRgb(255, 0, 0));
+    // 100 gives threshold 1.0: nothing passes, and the red of 200 stays.
+    QCOMPARE(KeptFrames::last().pixel(10, 10), qRgb(200, 0, 0));
     slider->setValue(78);
-    QCOMPARE(grabView(*view).pixel(10, 10), qRgb(0, 255, 0));
+    QCOMPARE(KeptFrames::last().pixel(10, 10), qRgb(0, 255, 0));
     slider->setValue(79);
-    QCOMPARE(grabView(*view).pixel(10, 10), qRgb(255, 0, 0));
+    QCOMPARE(KeptFrames::last().pixel(10, 10), qRgb(200, 0, 0));
 
     // Through the keyboard as a user would: one frame per step.
-    swaps = swapCount();
+    swaps = framegrabFrames();
     slider->setFocus();
     QTest::keyClick(slider, Qt::Key_Down);
     QTest::keyClick(slider, Qt::Key_Down);
     QCOMPARE(slider->value(), 77);
     if (exact)
-        QCOMPARE(swapCount(), swaps + 2);
+        QCOMPARE(framegrabFrames(), swaps + 2);
     else
-        QVERIFY(swapCount() >= swaps + 2);
-    QCOMPARE(grabView(*view).pixel(10, 10), qRgb(0, 255, 0));
+        QVERIFY(framegrabFrames() >= swaps + 2);
+    QCOMPARE(KeptFrames::last().pixel(10, 10), qRgb(0, 255, 0));
 }
 
 void TestWindow::scrollsWhenSmallerThanImage()
@@ -240,6 +258,169 @@ void TestWindow::closingDeletesShaderInViewContext()
     // object for deletion rather than freeing the name at once.
     QCOMPARE(deletion.flagged, GL_TRUE);
     QCOMPARE(deletion.error, GLenum(GL_NO_ERROR));
+}
+
+void TestWindow::showsEachPlace_data()
+{
+    QTest::addColumn<QSize>("image");
+    QTest::addColumn<int>("step");
+    // A driver limit, in device pixels, and whether it is the viewport's
+    // (else the render targets'); 0 for the driver's own.
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<bool>("viewport");
+
+    const QSize micrograph(1024, 1024);
+    for (const auto &step : {std::make_pair(Step::Start, "at the start"), {Step::Scrolled, "scrolled by its bars"},
+                             {Step::FarCorner, "at the far corner"}, {Step::Grown, "grown"}, {Step::Covered, "covered and uncovered"},
+                             {Step::OffScreen, "off the screen and back"}, {Step::SliderToTop, "slider to the top"}})
+        QTest::addRow("1024 x 1024, %s", step.second) << micrograph << int(step.first) << 0 << false;
+    // Odd sizes, whose edges fall inside device pixels at fractional scales.
+    QTest::newRow("301 x 203 stretched, at the start") << QSize(301, 203) << int(Step::Start) << 0 << false;
+    QTest::newRow("301 x 203, grown") << QSize(301, 203) << int(Step::Grown) << 0 << false;
+    QTest::newRow("1025 x 201, at the start") << QSize(1025, 201) << int(Step::Start) << 0 << false;
+    QTest::newRow("1025 x 201, at the far corner") << QSize(1025, 201) << int(Step::FarCorner) << 0 << false;
+    // Past the driver's largest texture (tiles) and, on Qt 5, its largest
+    // render target.
+    QTest::newRow("16385 x 300, at the start") << QSize(16385, 300) << int(Step::Start) << 0 << false;
+    QTest::newRow("16385 x 300, at the far corner") << QSize(16385, 300) << int(Step::FarCorner) << 0 << false;
+    // At a driver's limits and one past them: the width is found for the
+    // screen's scale.
+    for (const bool viewport : {false, true})
+        for (const int past : {0, 1})
+            QTest::addRow("%s of 600, %s", viewport ? "viewport" : "render targets", past ? "one past" : "at the limit")
+                << QSize(past, 64) << int(Step::Start) << 600 << viewport;
+}
+
+// Every seen device pixel of the view shows its place of the image on the
+// screen: none left black or in the clear colour at the view's edges.
+void TestWindow::showsEachPlace()
+{
+    QFETCH(QSize, image);
+    QFETCH(int, step);
+    QFETCH(int, limit);
+    QFETCH(bool, viewport);
+    if (QGuiApplication::platformName().startsWith("wayland"))
+        QSKIP("The screen cannot be read back on Wayland (tst_desktops reads the frames there)");
+    const qreal ratio = qApp->devicePixelRatio();
+    if (limit > 0)
+        image.setWidth(widestWithin(limit, ratio) + image.width());
+    const Places places(image);
+    QVERIFY(data->writeImage(places.image()));
+    QVERIFY(data->write("test.frag", placesShader()));
+    // The view needs more than the driver makes where the whole image is the
+    // drawable, as Qt 5's native window is; Qt 6 draws into what is seen.
+    const int largest = limit > 0 ? limit : largestDrawableSide();
+    const bool imageDrawable = Toolkit::viewIsNativeWindow();
+    const bool tooLarge = imageDrawable && qRound(qMax(image.width(), image.height()) * ratio) > largest;
+
+    fakeRenderbuffer = viewport ? 0 : limit;
+    fakeViewport = viewport ? limit : 0;
+    EntryPointPatch limits(epoxy_glGetIntegerv, limitedGetIntegerv);
+    realGetIntegerv = limits.real;
+    MessageLog log;
+    Window window;
+    window.move(0, 0);
+    // Narrower than the image where a limit is tried, so that the view keeps
+    // the image's size and what is seen stays within the limit.
+    if (image.height() <= 300)
+        window.resize(limit > 0 ? 250 : qMin(image.width() + 100, 600), image.height() + 80);
+    if (Step(step) == Step::Start && image.width() < 400 && limit == 0)
+        window.resize(image.width() + 300, image.height() + 250);
+    const int shown = framegrabFrames();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window) && frameAfter(shown));
+    auto *view = window.findChild<GLWidget *>();
+    auto *area = window.findChild<QScrollArea *>();
+    auto *slider = window.findChild<QSlider *>();
+    settleFrames();
+
+    if (tooLarge) {
+        // Said once, with what works; then each change is a frame, and
+        // nothing of ours follows.
+        const QString why = QString("is %1 x %2 pixels: on this screen its view needs").arg(image.width()).arg(image.height());
+        QCOMPARE(log.matching(why).size(), 1);
+        QVERIFY2(log.matching(why)[0].contains(QString("more than the %1 a side").arg(largest)), qPrintable(log.matching(why)[0]));
+        QVERIFY(log.matching(why)[0].contains("What works: the Qt 6 build of Ombrel GL"));
+        const int frames = framegrabFrames();
+        for (int value : {10, 20, 30})
+            slider->setValue(value);
+        QCOMPARE(framegrabFrames(), frames + 3);
+        QVERIFY2(log.matching("glError").isEmpty(), qPrintable(log.messages.join('\n')));
+        return;
+    }
+
+    const int frames = framegrabFrames();
+    std::unique_ptr<QWidget> cover;
+    switch (Step(step)) {
+    case Step::Start:
+    case Step::SliderToTop:
+        break;
+    case Step::Scrolled:
+        area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->maximum() / 3);
+        area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum() / 2 + 1);
+        break;
+    case Step::FarCorner:
+        area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->maximum());
+        area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+        break;
+    case Step::Grown: {
+        const QSize screen = window.screen()->availableGeometry().size();
+        window.resize(qMin(image.width() + 300, screen.width() - 40), qMin(image.height() + 300, screen.height() - 40));
+        break;
+    }
+    case Step::Covered:
+        // Another window over the view's top-left corner, then gone.
+        cover = std::make_unique<QWidget>();
+        cover->setGeometry(QRect(view->mapToGlobal(QPoint(20, 20)), QSize(200, 150)));
+        cover->show();
+        QVERIFY(QTest::qWaitForWindowExposed(cover.get()));
+        cover.reset();
+        break;
+    case Step::OffScreen:
+        window.move(-300, -200);
+        QTest::qWait(100);
+        window.move(0, 0);
+        break;
+    }
+    if (Step(step) == Step::SliderToTop)
+        slider->setValue(100);
+    else if (Step(step) != Step::Start)
+        QTRY_VERIFY(framegrabFrames() > frames);
+    settleFrames();
+    QVERIFY2(log.matching("glError").isEmpty() && log.matching("its view needs").isEmpty(), qPrintable(log.messages.join('\n')));
+
+    // The viewport's device pixels in the window's picture, the view's place
+    // in logical pixels, and so the place each device pixel should show.
+    const QImage shot = window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect seen(area->viewport()->mapTo(&window, QPoint(0, 0)), area->viewport()->size());
+    const QPoint origin = view->mapTo(&window, QPoint(0, 0));
+    const QRect box(QPoint(qRound(seen.left() * ratio), qRound(seen.top() * ratio)),
+                    QPoint(qRound((seen.right() + 1) * ratio) - 1, qRound((seen.bottom() + 1) * ratio) - 1));
+    const QSizeF perLogical(double(image.width()) / view->width(), double(image.height()) / view->height());
+    auto place = [&](int x, int y) {
+        return QPoint(int(((x + 0.5) / ratio - origin.x()) * perLogical.width()),
+                      int(((y + 0.5) / ratio - origin.y()) * perLogical.height()));
+    };
+    if (Step(step) == Step::SliderToTop) {
+        QCOMPARE(shot.pixel(box.center()), qRgb(0, 0, 0));
+        return;
+    }
+    // The device pixels on the edges may show the frame around the view,
+    // the view, or a blend: anything but nothing.
+    QString problem = wrongPlaces(places, shot, box.adjusted(1, 1, -1, -1), place);
+    for (int x = box.left(); x <= box.right() && problem.isEmpty(); ++x)
+        for (int y : {box.top(), box.bottom()})
+            if (undrawn(shot.pixel(x, y)) && !wrongPlaces(places, shot, QRect(x, y, 1, 1), place).isEmpty())
+                problem = QString("edge pixel (%1, %2) undrawn: %3").arg(x).arg(y).arg(describe(shot.pixel(x, y)));
+    for (int y = box.top(); y <= box.bottom() && problem.isEmpty(); ++y)
+        for (int x : {box.left(), box.right()})
+            if (undrawn(shot.pixel(x, y)) && !wrongPlaces(places, shot, QRect(x, y, 1, 1), place).isEmpty())
+                problem = QString("edge pixel (%1, %2) undrawn: %3").arg(x).arg(y).arg(describe(shot.pixel(x, y)));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const QPoint corner = place(box.right(), box.bottom());
+    if (Step(step) == Step::FarCorner)
+        QVERIFY2(corner.x() >= image.width() - 2 && corner.y() >= image.height() - 2,
+                 qPrintable(QString("the view's corner shows place (%1, %2)").arg(corner.x()).arg(corner.y())));
 }
 
 QTEST_MAIN(TestWindow)

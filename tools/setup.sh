@@ -1,5 +1,6 @@
 # Shared set-up of ./run and ./test: installs what a fresh Debian 12 or 13
 # machine lacks, then configures and builds. Sourced, not run.
+OMBREL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Building and showing the viewer (headless too: Xvfb, a screenshot, the
 # window closed as a window manager would).
@@ -65,13 +66,26 @@ build_project() {
     grep -E 'warning:|error:' "$log" >&2 || true
 }
 
-# Xvfb with Mesa's software OpenGL, one screen large enough for any test.
-# It does not reset when its last client goes: suites side by side would
-# otherwise now and then connect during a reset and be refused.
-# The display is the first free one from OMBREL_XVFB_SERVERNUM (99 unless
-# set): a root run beside this machine's own X servers shares their socket
-# names and starts elsewhere.
+# A session of Xvfb with Mesa's software OpenGL, one screen large enough
+# for any test (tools/session.sh).
 headless() {
-    LIBGL_ALWAYS_SOFTWARE=1 xvfb-run -a -n "${OMBREL_XVFB_SERVERNUM:-99}" \
-        -s "-screen 0 2560x1600x24 +extension GLX -noreset" "$@"
+    LIBGL_ALWAYS_SOFTWARE=1 "$OMBREL_ROOT/tools/session.sh" x "$@"
+}
+
+# only_tracer_crashed DIR: whether every suite that failed in the last CTest
+# run in DIR failed by LeakSanitizer's tracer crashing at exit, and by
+# nothing else: no failed check, no report of a leak, a memory error or
+# undefined behaviour.
+only_tracer_crashed() {
+    local temporary=$1/Testing/Temporary name output
+    [ -s "$temporary/LastTestsFailed.log" ] || return 1
+    while IFS=: read -r _ name; do
+        output=$(awk -v name="$name" '
+            !on && match($0, /^[0-9]+\/[0-9]+ Test: /) && substr($0, RLENGTH + 1) == name { on = 1 }
+            on { print }
+            on && index($0, "\"" name "\" end time:") == 1 { on = 0 }' "$temporary/LastTest.log")
+        grep -q "Tracer caught signal" <<<"$output" || return 1
+        grep -qE "^FAIL!|ERROR: (LeakSanitizer|AddressSanitizer)|runtime error" <<<"$output" && return 1
+    done <"$temporary/LastTestsFailed.log"
+    return 0
 }

@@ -1,5 +1,8 @@
 #include "render/toolkit.h"
 
+#include <QCoreApplication>
+#include <QWidget>
+
 // Qt 5's reader decodes an image of any size.
 void Toolkit::allowLargeImages()
 {
@@ -14,4 +17,19 @@ bool Toolkit::readerRefuses(const QSize &, QImage::Format)
 bool Toolkit::viewIsNativeWindow()
 {
     return true;
+}
+
+void Toolkit::prepareViewport(QWidget *viewport)
+{
+    // The view's native window makes its ancestors, and by default their
+    // siblings, native too. On a scaled screen each native window is placed
+    // by rounding its own scaled place, and nested ones add their roundings
+    // up, while the toolkit copies what it painted of them from places it
+    // rounds once: at 150% a row and a column between the frame and the view
+    // were never painted, and showed black. The viewport, the one native
+    // window the view needs around it for clipping, is placed in the
+    // window's own.
+    QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
+    viewport->setAttribute(Qt::WA_DontCreateNativeAncestors);
+    viewport->setAttribute(Qt::WA_NativeWindow);
 }

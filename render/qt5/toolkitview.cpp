@@ -6,14 +6,20 @@
 
 namespace {
 
-// X11 keeps window sizes and places in 16-bit signed numbers: the view's
-// native window can be no larger than this, whatever the driver allows.
-const int largestWindow = 32767;
+// The view draws without depth or stencil: a window's buffers need not
+// carry them, at twice the colour buffer's video memory.
+QGLFormat colourOnly()
+{
+    QGLFormat format = QGLFormat::defaultFormat();
+    format.setDepth(false);
+    format.setStencil(false);
+    return format;
+}
 
 } // namespace
 
 ToolkitView::ToolkitView(QWidget *parent)
-    : QGLWidget(parent)
+    : QGLWidget(colourOnly(), parent)
 {
 }
 
@@ -29,32 +35,23 @@ void ToolkitView::uploadImage(const QPixmap &pixmap)
     bindTexture(pixmap, GL_TEXTURE_2D, GL_RGBA8, QGLContext::LinearFilteringBindOption);
 }
 
-void ToolkitView::restoreFrameState(Shader &)
+QRect ToolkitView::drawablePart() const
 {
+    return rect();
 }
 
-QSize ToolkitView::drawableSize(const QSize &resized) const
+QSize ToolkitView::drawableSize() const
 {
-    return resized;
+    // As the toolkit sizes the native window: the logical size scaled and
+    // rounded.
+    return size() * devicePixelRatioF();
 }
 
-int ToolkitView::largestDrawable() const
+QString ToolkitView::whatWorks(const QSize &image, int largest) const
 {
-    return largestWindow;
-}
-
-QString ToolkitView::largestDrawableHolder() const
-{
-    return "that X11 windows allow";
-}
-
-QString ToolkitView::whatWorks(const QSize &image) const
-{
-    if (qMax(image.width(), image.height()) <= largestWindow)
-        return "a screen scale of 1 (QT_SCALE_FACTOR=1)";
-    return QString("a smaller image: no window holds more than %1 pixels a side").arg(largestWindow);
-}
-
-void ToolkitView::frameDrawn(const QRect &)
-{
+    // The Qt 6 build draws into what the window shows, whatever the image.
+    QString works = "the Qt 6 build of Ombrel GL";
+    if (qMax(image.width(), image.height()) <= largest && devicePixelRatioF() > 1)
+        works += ", or a screen scale of 1 (QT_SCALE_FACTOR=1)";
+    return works;
 }

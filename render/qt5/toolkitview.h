@@ -9,7 +9,6 @@
 #include <QString>
 
 class QPixmap;
-class Shader;
 
 // What the view needs of Qt 5's OpenGL widget. QGLWidget draws into a
 // native child window of the view's size and leaves its context to the
@@ -27,16 +26,12 @@ protected:
     // Uploads an image that fits one texture, linearly filtered, and
     // leaves it bound; the toolkit keeps it with the context.
     void uploadImage(const QPixmap &pixmap);
-    // The context is the view's alone between frames: nothing to restore.
-    void restoreFrameState(Shader &shader);
-    // The drawable's size in device pixels; resizeGL had these already.
-    QSize drawableSize(const QSize &resized) const;
-    // The largest drawable, in device pixels a side, and who sets it.
-    int largestDrawable() const;
-    QString largestDrawableHolder() const;
-    // What shows an image whose view is too large here.
-    QString whatWorks(const QSize &image) const;
-    void frameDrawn(const QRect &seen);
+    // The part of the view the drawable covers, in the view's logical
+    // pixels (all of it), and the drawable's size in device pixels.
+    QRect drawablePart() const;
+    QSize drawableSize() const;
+    // What shows an image whose drawable is past the largest side here.
+    QString whatWorks(const QSize &image, int largest) const;
 };
 
 #endif

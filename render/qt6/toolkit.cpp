@@ -5,10 +5,9 @@
 void Toolkit::allowLargeImages()
 {
     // Qt 6 refuses to decode images of more than 128 MB, which a micrograph
-    // of 8192 x 8192 pixels already is; Qt 5 has no such limit. This one
-    // lets through everything a texture can hold (16384 pixels a side).
-    if (QImageReader::allocationLimit() < 1024)
-        QImageReader::setAllocationLimit(1024);
+    // of 8192 x 8192 pixels already is; Qt 5 has no such limit, and the view
+    // shows every image its tiles and memory allow on either.
+    QImageReader::setAllocationLimit(0);
 }
 
 bool Toolkit::readerRefuses(const QSize &size, QImage::Format format)
@@ -20,9 +19,13 @@ bool Toolkit::readerRefuses(const QSize &size, QImage::Format format)
     return limit > 0 && (size.width() * depth + 31) / 32 * 4 * size.height() > limit;
 }
 
-// QOpenGLWidget draws into a buffer that the toolkit composes into the
-// window, and so on Wayland too.
+// Qt 6 shows a native child window on Wayland as a subsurface.
 bool Toolkit::viewIsNativeWindow()
 {
     return false;
+}
+
+// The view's native window keeps its ancestors as they are.
+void Toolkit::prepareViewport(QWidget *)
+{
 }

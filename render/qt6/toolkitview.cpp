@@ -1,15 +1,18 @@
 #include <epoxy/gl.h>
 
 #include "toolkitview.h"
-#include "render/shader.h"
+#include "render/seenpart.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QImage>
+#include <QOpenGLContext>
 #include <QOpenGLPixelTransferOptions>
 #include <QOpenGLTexture>
+#include <QOpenGLWindow>
 #include <QPixmap>
-#include <QRegion>
+#include <QSurfaceFormat>
+#include <QWindow>
 
 namespace {
 
@@ -42,38 +45,83 @@ QOpenGLTexture *uploadTexture(const QImage &decoded)
     return texture;
 }
 
-// The Qt 5 build draws into a native window, which X11 lets grow to this.
-const int largestWindow = 32767;
-
 } // namespace
 
-ToolkitView::ToolkitView(QWidget *parent)
-    : QOpenGLWidget(parent)
+// The native window the view draws into. Input passes through it to the
+// view below, so the scroll area still takes the wheel and the clicks, and
+// it never takes the keyboard from the window.
+class SurfaceWindow : public QOpenGLWindow
 {
-    // By default the toolkit empties its whole image-sized buffer (colour,
-    // depth and stencil) before each frame that follows a composition; on
-    // desktop OpenGL it does so with a full glClear. Every frame here
-    // clears and draws all that is seen, and what comes into sight is drawn
-    // before it shows (drawWhatComesIntoSight), so the buffer may keep its
-    // old content.
-    setUpdateBehavior(QOpenGLWidget::PartialUpdate);
+public:
+    explicit SurfaceWindow(ToolkitView &view) : view(view)
+    {
+        setFlag(Qt::WindowTransparentForInput);
+        setFlag(Qt::WindowDoesNotAcceptFocus);
+        // Nothing is drawn with depth or stencil.
+        QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+        format.setDepthBufferSize(0);
+        format.setStencilBufferSize(0);
+        setFormat(format);
+    }
+
+    // Draws and shows a frame before returning, where the window is shown.
+    void drawNow()
+    {
+        if (!isExposed())
+            return;
+        update();
+        QEvent request(QEvent::UpdateRequest);
+        QCoreApplication::sendEvent(this, &request);
+    }
+
+protected:
+    void initializeGL() override { view.surfaceInitialized(); }
+    void paintGL() override { view.paintGL(); }
+
+private:
+    ToolkitView &view;
+};
+
+ToolkitView::ToolkitView(QWidget *parent)
+    : QWidget(parent)
+{
+    surface = new SurfaceWindow(*this);
+    container = QWidget::createWindowContainer(surface, this);
+    // The container stands over the scroll area in the window: the pointer
+    // goes through it, as through the surface, to what lies below.
+    container->setAttribute(Qt::WA_TransparentForMouseEvents);
+    container->setFocusPolicy(Qt::NoFocus);
+    container->hide();
 }
 
 ToolkitView::~ToolkitView()
 {
     makeCurrent();
     delete texture;
+    delete container;
+}
+
+void ToolkitView::makeCurrent()
+{
+    if (surface->context())
+        surface->makeCurrent();
+}
+
+void ToolkitView::doneCurrent()
+{
+    if (surface->context())
+        surface->doneCurrent();
+}
+
+QOpenGLContext *ToolkitView::context() const
+{
+    return surface->context();
 }
 
 void ToolkitView::repaintNow()
 {
-    // The toolkit composes the window when its update request arrives, and
-    // turns a repaint() within a frame's time of the last composition into
-    // such a request too. So the request is made and delivered here: one
-    // composition, with whatever else of the window waits to be painted, and
-    // one finished frame for every call.
-    update();
-    QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
+    placeSurface();
+    surface->drawNow();
 }
 
 void ToolkitView::uploadImage(const QPixmap &pixmap)
@@ -89,96 +137,93 @@ void ToolkitView::uploadImage(const QPixmap &pixmap)
     texture->bind();
 }
 
-void ToolkitView::restoreFrameState(Shader &shader)
+QRect ToolkitView::drawablePart() const
 {
-    // The toolkit draws in this context too and does not put back what it
-    // found: Qt 6.8 leaves no program current and blending on at each frame
-    // (6.4 left the view's program and blending off), and making the
-    // widget's buffer anew binds a texture of its own. So every frame
-    // selects the program and the image on unit 0, where "Tekstur" samples,
-    // and turns blending off: the quad's colours replace what was there,
-    // whatever blend function the toolkit left. The uniforms are the
-    // program's own and keep their values.
-    shader.use();
-    glActiveTexture(GL_TEXTURE0);
-    if (texture)
-        texture->bind();
-    glDisable(GL_BLEND);
+    return surfacePart;
 }
 
-QSize ToolkitView::drawableSize(const QSize &) const
+QSize ToolkitView::drawableSize() const
 {
-    // The toolkit sets the viewport to its buffer's device pixels before
-    // each paint.
-    const qreal ratio = devicePixelRatioF();
-    return QSize(int(width() * ratio), int(height() * ratio));
+    // As the toolkit sizes the native window: the logical size scaled and
+    // rounded.
+    return surface->size() * surface->devicePixelRatio();
 }
 
-int ToolkitView::largestDrawable() const
+QString ToolkitView::whatWorks(const QSize &, int) const
 {
-    // The buffer is a texture with a renderbuffer for depth and stencil.
-    GLint texture = 0;
-    GLint renderbuffer = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &texture);
-    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &renderbuffer);
-    return qMin(texture, renderbuffer);
+    // The drawable is what the window shows of the view.
+    return "a smaller window";
 }
 
-QString ToolkitView::largestDrawableHolder() const
+void ToolkitView::surfaceInitialized()
 {
-    return "of the OpenGL driver's off-screen buffers, which the Qt 6 build draws the view into";
+    initialized = true;
+    initializeGL();
+    resizeGL(width(), height());
 }
 
-QString ToolkitView::whatWorks(const QSize &image) const
+void ToolkitView::resizeEvent(QResizeEvent *event)
 {
-    const int side = qMax(image.width(), image.height());
-    QString works;
-    if (side * devicePixelRatioF() <= largestWindow)
-        works = "the Qt 5 build of Ombrel GL";
-    else if (side <= largestWindow)
-        works = "the Qt 5 build of Ombrel GL at a screen scale of 1 (QT_SCALE_FACTOR=1)";
-    if (side <= largestDrawable())
-        works += QString(works.isEmpty() ? "" : ", or ") + "a screen scale of 1 (QT_SCALE_FACTOR=1)";
-    return works.isEmpty() ? QString("a smaller image: no window holds more than %1 pixels a side").arg(largestWindow)
-                           : works;
+    QWidget::resizeEvent(event);
+    placeSurface();
+    if (initialized) {
+        makeCurrent();
+        resizeGL(width(), height());
+    }
 }
 
-void ToolkitView::frameDrawn(const QRect &seen)
-{
-    drawnPart = seen;
-}
-
-// Qt 5's view is a native window, and the window system asks it to paint
-// what comes into sight. Qt 6 composes the last frame of the view's buffer
-// wherever the view now stands, so a scroll, or a window that grows, would
-// show parts the scissor left undrawn: they are drawn before the toolkit
-// composes the window again.
 void ToolkitView::moveEvent(QMoveEvent *event)
 {
-    QOpenGLWidget::moveEvent(event);
-    drawWhatComesIntoSight();
+    QWidget::moveEvent(event);
+    placeSurface();
 }
 
 void ToolkitView::showEvent(QShowEvent *event)
 {
-    QOpenGLWidget::showEvent(event);
-    // The ancestors are known once the view is shown (the scroll area
-    // takes it after it is made); installing twice keeps one filter.
+    QWidget::showEvent(event);
+    // The ancestors are known once the view is shown (the scroll area takes
+    // it after it is made), and so is the window's own native window;
+    // installing twice keeps one filter.
     for (QWidget *ancestor = parentWidget(); ancestor; ancestor = ancestor->parentWidget())
         ancestor->installEventFilter(this);
+    if (QWindow *own = window()->windowHandle())
+        own->installEventFilter(this);
+    placeSurface();
 }
 
 bool ToolkitView::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Resize || event->type() == QEvent::Move || event->type() == QEvent::Show)
-        drawWhatComesIntoSight();
-    return QOpenGLWidget::eventFilter(watched, event);
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Resize || type == QEvent::Move || type == QEvent::Show || type == QEvent::Expose)
+        placeSurface();
+    return QWidget::eventFilter(watched, event);
 }
 
-void ToolkitView::drawWhatComesIntoSight()
+void ToolkitView::placeSurface()
 {
-    // What the view's frames clear and shade: all that is seen.
-    const QRect seen = visibleRegion().boundingRect();
-    if (!seen.isEmpty() && !drawnPart.contains(seen))
-        update();
+    const QRect seen = seenPart(this);
+    // On Wayland the surface is a subsurface of the window's, which Qt 6.4
+    // never shows where it is made before the window first shows: it is
+    // made once the window is on the screen.
+    const QWindow *own = window()->windowHandle();
+    if (seen.isEmpty() || !own || !own->isExposed()) {
+        container->hide();
+        return;
+    }
+    // The surface is the window's own child, placed over what is seen. In a
+    // scroll area the container would make itself and every ancestor native
+    // windows, each placed on a scaled screen by rounding its own place: the
+    // roundings add up to rows that the frame around the view leaves
+    // unpainted, and on Wayland the surface is made anew, never to show.
+    if (container->parentWidget() != window())
+        container->setParent(window());
+    const bool moved = surfacePart != seen;
+    surfacePart = seen;
+    container->setGeometry(QRect(mapTo(window(), seen.topLeft()), seen.size()));
+    container->show();
+    // A new size or place in the window exposes the surface, which draws it;
+    // the same place over another part of the view does not.
+    if (!moved)
+        return;
+    surface->update();
 }

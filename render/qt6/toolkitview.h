@@ -3,19 +3,22 @@
 
 #include <epoxy/gl.h>
 
-#include <QOpenGLWidget>
+#include <QPointer>
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QWidget>
 
+class QOpenGLContext;
 class QOpenGLTexture;
 class QPixmap;
-class Shader;
+class SurfaceWindow;
 
-// What the view needs of Qt 6's OpenGL widget. QOpenGLWidget draws into an
-// off-screen buffer of the view's size in device pixels, which the toolkit
-// composes into the window, and draws in the view's context itself.
-class ToolkitView : public QOpenGLWidget
+// What the view needs of Qt 6. The view is a plain widget as large as the
+// image; what it draws into is a native OpenGL window kept over the part of
+// it that can be seen, so that memory and every frame follow the window,
+// not the image, and no composition of the whole window follows a frame.
+class ToolkitView : public QWidget
 {
     Q_OBJECT
 
@@ -23,35 +26,50 @@ public:
     explicit ToolkitView(QWidget *parent);
     ~ToolkitView() override;
 
+    // The surface's context, as the toolkit's OpenGL widgets offer theirs.
+    void makeCurrent();
+    void doneCurrent();
+    QOpenGLContext *context() const;
+
 protected:
+    // Called with the surface's context current, as QOpenGLWidget calls
+    // them: once, then after each resize of the view with its logical size,
+    // and for each frame.
+    virtual void initializeGL() = 0;
+    virtual void resizeGL(int w, int h) = 0;
+    virtual void paintGL() = 0;
+
     // A finished frame now, as the slider's every change needs.
     void repaintNow();
     // Uploads an image that fits one texture, linearly filtered, and
     // leaves it bound; deleted with the view.
     void uploadImage(const QPixmap &pixmap);
-    // Puts back what the toolkit changed in the context since the last frame.
-    void restoreFrameState(Shader &shader);
-    // The drawable's size in device pixels; resizeGL had logical ones.
-    QSize drawableSize(const QSize &resized) const;
-    // The largest drawable, in device pixels a side, and who sets it.
-    int largestDrawable() const;
-    QString largestDrawableHolder() const;
-    // What shows an image whose view is too large here.
-    QString whatWorks(const QSize &image) const;
-    // The frame drew this part of the view, in logical pixels.
-    void frameDrawn(const QRect &seen);
+    // The part of the view the drawable covers, in the view's logical
+    // pixels, and the drawable's size in device pixels.
+    QRect drawablePart() const;
+    QSize drawableSize() const;
+    // What shows an image whose drawable is past the largest side here.
+    QString whatWorks(const QSize &image, int largest) const;
 
+    void resizeEvent(QResizeEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // A new frame when more of the view comes into sight than the last
-    // frame drew: the toolkit shows the buffer as it stands.
-    void drawWhatComesIntoSight();
+    friend class SurfaceWindow;
+    // Keeps the surface over what is seen of the view and has it drawn anew.
+    void placeSurface();
+    void surfaceInitialized();
 
+    SurfaceWindow *surface = nullptr;
+    // The surface's widget: a child of the view's window while shown, and
+    // deleted with the view.
+    QPointer<QWidget> container;
+    // The part of the view the surface was last placed over.
+    QRect surfacePart;
     QOpenGLTexture *texture = nullptr;
-    QRect drawnPart;
+    bool initialized = false;
 };
 
 #endif

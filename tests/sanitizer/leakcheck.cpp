@@ -31,8 +31,9 @@ int main(int argc, char **argv)
     if (!dir.write("test.frag", "void main()\n{ gl_FragColor = vec4(1.0); }\n") || !dir.writeImage(QImage(16, 16, QImage::Format_RGB32)))
         return 1;
     GLWidget view;
+    const int shown = framegrabFrames();
     view.show();
-    if (!QTest::qWaitForWindowExposed(&view))
+    if (!QTest::qWaitForWindowExposed(&view) || !frameAfter(shown))
         return 1;
     view.makeCurrent();
     leakShader();
