@@ -1,58 +1,65 @@
 #!/usr/bin/env bash
-# Images past the driver's largest texture on the Qt 5 build: 20000 x 3355
-# (tiles, and a drawable wider than the largest viewport) beside 8192 x 8192,
-# the same number of pixels in one texture. Start to first frame and a
-# threshold change in the real window at its first size, the two images
-# alternating run by run; medians, peak memory and their ratios. Writes the
-# table into docs/performance.md between the large-image markers.
+# Images past the driver's largest texture and render target, on both
+# builds, at screen scales 1 and 2: 20000 x 3355 and 40000 x 1000 (tiles)
+# beside 8192 x 8192, about the same number of pixels in one texture. Start
+# to first frame and a threshold change in the real window at its first
+# size, the images alternating run by run; medians, peak memory and their
+# ratios to 8192 x 8192 of the same build and scale. Writes the table into
+# docs/performance.md between the large-image markers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/setup.sh
-runs=${BENCH_RUNS:-7}
+runs=${BENCH_RUNS:-5}
 data=$PWD/build/bench-data
 results=$PWD/build/bench-large.tsv
 : >"$results"
-for size in 8192x8192 20000x3355; do
+images=(8192x8192 20000x3355 40000x1000)
+for size in "${images[@]}"; do
     mkdir -p "$data/$size"
     cp sample/test.frag "$data/$size/"
     [ -f "$data/$size/fibre.bmp" ] || build/tools/makefibre "$data/$size/fibre.bmp" ${size%x*} ${size#*x}
 done
 
 screen() {
-    LIBGL_ALWAYS_SOFTWARE=1 MESA_SHADER_CACHE_DISABLE=true \
-        xvfb-run -a -n "${OMBREL_XVFB_SERVERNUM:-99}" -s "-screen 0 1920x1080x24 +extension GLX" "$@"
+    OMBREL_SESSION_SIZE=1920x1080 MESA_SHADER_CACHE_DISABLE=true headless "$@"
 }
 
-echo "== $runs rounds: start to first frame, then 200 threshold changes, each image in turn"
+echo "== $runs rounds: start to first frame, then 200 threshold changes, each build, scale and image in turn"
 for round in $(seq "$runs"); do
-    for size in 8192x8192 20000x3355; do
-        screen env FIRSTFRAME_LIB="$PWD/build/bench/libfirstframe.so" \
-            build/bench/bench_startup --runs 1 "$data/$size" "$PWD/build/ombrel-gl" |
-            sed "s/^/$size\t/" | tee -a "$results"
-        screen build/bench/bench_threshold "$data/$size" 2>/dev/null | sed "s/^/$size\t/" | tee -a "$results"
+    for qt in 5 6; do
+        dir=build; [ $qt = 6 ] && dir=build-qt6
+        for scale in 1 2; do
+            for size in "${images[@]}"; do
+                key="Qt $qt	$scale	$size"
+                screen env QT_SCALE_FACTOR=$scale FIRSTFRAME_LIB="$PWD/$dir/bench/libfirstframe.so" \
+                    $dir/bench/bench_startup --runs 1 "$data/$size" "$PWD/$dir/ombrel-gl" | sed "s/^/$key\t/" | tee -a "$results"
+                screen env QT_SCALE_FACTOR=$scale $dir/bench/bench_threshold "$data/$size" 2>/dev/null |
+                    sed "s/^/$key\t/" | tee -a "$results"
+            done
+        done
     done
 done
 
+# Columns: build scale image kind ...
 table=$(awk -F'\t' '
 function median(list, n,   i, j, t, a) { split(list, a, " "); n = length(a)
     for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
     return a[int(n / 2) + 1] }
-$2 == "startup" { start[$1] = start[$1] " " $5; speak[$1] = speak[$1] " " $6 }
-$2 == "threshold" { change[$1] = change[$1] " " $7; tpeak[$1] = tpeak[$1] " " $10; win[$1] = $4; fr[$1] = fr[$1] + $6; ch[$1] = ch[$1] + $5 }
+{ k = $1 "|" $2 "|" $3; if (!(k in seen)) { seen[k] = 1; order[++n] = k } }
+$4 == "startup" { start[k] = start[k] " " $7; speak[k] = speak[k] " " $8 }
+$4 == "threshold" { change[k] = change[k] " " $9; tpeak[k] = tpeak[k] " " $12; win[k] = $6; fr[k] += $8; ch[k] += $7 }
 END {
-    print "| image | raw RGBA MiB | start ms | start peak MiB | peak / raw (target <= 3.5) | change ms | frames / changes | window | change peak MiB | peak / raw (target <= 3.5) |"
-    print "|---|---:|---:|---:|---:|---:|---:|---|---:|---:|"
-    split("8192x8192 20000x3355", S, " ")
-    for (i = 1; i <= 2; i++) { s = S[i]; split(s, d, "x"); raw = d[1] * d[2] * 4 / 1048576
-        m[s] = median(start[s]); c[s] = median(change[s]) / 1000; p[s] = median(speak[s]) / 1024; q[s] = median(tpeak[s]) / 1024
-        printf "| %s | %.0f | %.1f | %.0f | %.2f | %.2f | %d / %d | %s | %.0f | %.2f |\n", s, raw, m[s], p[s], p[s] / raw, c[s], fr[s], ch[s], win[s], q[s], q[s] / raw }
-    printf "\nRatios, 20000 x 3355 to 8192 x 8192 (target <= 1.3): start %.3f, threshold change %.3f, start peak %.3f, change peak %.3f\n",
-        m["20000x3355"] / m["8192x8192"], c["20000x3355"] / c["8192x8192"], p["20000x3355"] / p["8192x8192"], q["20000x3355"] / q["8192x8192"]
+    print "| build | scale | image | raw RGBA MiB | start ms | start / 8192² | start peak MiB | change ms | change / 8192² (target <= 1.3) | frames / changes | window | change peak MiB |"
+    print "|---|---:|---|---:|---:|---:|---:|---:|---:|---:|---|---:|"
+    for (i = 1; i <= n; i++) { k = order[i]; split(k, f, "|"); split(f[3], d, "x"); base = f[1] "|" f[2] "|8192x8192"
+        m = median(start[k]); c = median(change[k]) / 1000
+        printf "| %s | %s | %s | %.0f | %.1f | %.2f | %.0f | %.2f | %.2f | %d / %d | %s | %.0f |\n", f[1], f[2], f[3], d[1] * d[2] * 4 / 1048576,
+            m, m / median(start[base]), median(speak[k]) / 1024, c, c / (median(change[base]) / 1000), fr[k], ch[k], win[k], median(tpeak[k]) / 1024 }
 }' "$results")
 echo "$table"
 
 machine="$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), Mesa $(dpkg-query -W -f='${Version}' libgl1-mesa-dri 2>/dev/null), Xvfb 1920 x 1080, $(date -u +%Y-%m-%d)"
-block=$(printf '<!-- large -->\nMeasured by `bench/large.sh` (%s rounds, medians) on %s, Qt 5 build.\n\n%s\n<!-- /large -->' "$runs" "$machine" "$table")
+block=$(printf '<!-- large -->\nMeasured by `bench/large.sh` (%s rounds, medians) on %s.\n\n%s\n<!-- /large -->' "$runs" "$machine" "$table")
 doc=docs/performance.md
 grep -q '<!-- large -->' "$doc" || printf '\n## Images past the driver'"'"'s limits\n\n<!-- large -->\n<!-- /large -->\n' >>"$doc"
 awk -v block="$block" '

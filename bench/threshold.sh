@@ -28,8 +28,7 @@ for size in "${sizes[@]}"; do
 done
 
 screen() {
-    LIBGL_ALWAYS_SOFTWARE=1 MESA_SHADER_CACHE_DISABLE=true \
-        xvfb-run -a -n "${OMBREL_XVFB_SERVERNUM:-99}" -s "-screen 0 1920x1080x24 +extension GLX" "$@"
+    OMBREL_SESSION_SIZE=1920x1080 MESA_SHADER_CACHE_DISABLE=true headless "$@"
 }
 
 # run LABEL BENCH [--quick]

@@ -1,19 +1,15 @@
 /* Stands in for glXSwapBuffers and eglSwapBuffers: counts each finished
- * frame and, where asked, reads its back buffer before handing the swap on.
- * Linked into the suites that draw in their own process, it is asked through
+ * frame and, where asked, reads its back buffer before the swap. Linked into
+ * the suites that draw in their own process, it is asked through
  * framegrab.h; preloaded into ombrel-gl, through its environment: each frame
- * goes to $FRAMEGRAB_OUT as a binary PPM, top row first, whose comment line
- * counts the frames ("# frame N"), replaced whole (written beside it, then
- * renamed), so a reader never sees half a frame. Each start of a program
- * image also appends its PID to $FRAMEGRAB_STARTS: a process that starts
- * itself anew (exec) shows its PID twice. The program knows nothing of it. */
+ * replaces $FRAMEGRAB_OUT whole (written beside it, then renamed) as a PPM,
+ * and each start of a program image appends its PID to $FRAMEGRAB_STARTS (a
+ * process that starts itself anew shows its PID twice). */
 #define _GNU_SOURCE
-#include "framegrab.h"
 
 #include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <unistd.h>
 
 #define GL_BACK 0x0405
@@ -25,8 +21,6 @@
 #define GL_UNSIGNED_BYTE 0x1401
 #define GL_READ_FRAMEBUFFER 0x8CA8
 #define GL_READ_FRAMEBUFFER_BINDING 0x8CAA
-#define GL_PIXEL_PACK_BUFFER 0x88EB
-#define GL_PIXEL_PACK_BUFFER_BINDING 0x88ED
 #define GLX_WIDTH 0x801D
 #define GLX_HEIGHT 0x801E
 #define EGL_HEIGHT 0x3056
@@ -69,7 +63,8 @@ static void *gl(const char *name)
     return dlsym(RTLD_DEFAULT, name);
 }
 
-/* The back buffer of the drawable, top row first; null where it cannot be read. */
+/* The back buffer of the drawable, rows bottom up as OpenGL gives them; null
+ * where it cannot be read. */
 static unsigned char *readBack(int width, int height)
 {
     void (*getIntegerv)(unsigned, int *) = (void (*)(unsigned, int *))gl("glGetIntegerv");
@@ -78,32 +73,22 @@ static unsigned char *readBack(int width, int height)
     void (*readPixels)(int, int, int, int, unsigned, unsigned, void *) =
         (void (*)(int, int, int, int, unsigned, unsigned, void *))gl("glReadPixels");
     void (*bindFramebuffer)(unsigned, unsigned) = (void (*)(unsigned, unsigned))gl("glBindFramebuffer");
-    void (*bindBuffer)(unsigned, unsigned) = (void (*)(unsigned, unsigned))gl("glBindBuffer");
-    int savedRead = 0, savedAlignment = 4, savedRowLength = 0, savedFramebuffer = 0, savedPack = 0;
-    unsigned char *pixels, *rows;
-    int y;
+    int savedRead = 0, savedAlignment = 4, savedRowLength = 0, savedFramebuffer = 0;
+    unsigned char *pixels;
 
     if (!getIntegerv || !readBuffer || !pixelStorei || !readPixels || width <= 0 || height <= 0)
         return NULL;
     pixels = malloc((size_t)width * (size_t)height * 3);
-    rows = malloc((size_t)width * 3);
-    if (!pixels || !rows) {
-        free(pixels);
-        free(rows);
+    if (!pixels)
         return NULL;
-    }
-    /* The toolkit may have its own framebuffer or pack state bound; the
-     * window's back buffer is read, and everything is put back after. */
+    /* The window's back buffer is read, whatever framebuffer and packing the
+     * context holds, and everything is put back after. */
     getIntegerv(GL_READ_BUFFER, &savedRead);
     getIntegerv(GL_PACK_ALIGNMENT, &savedAlignment);
     getIntegerv(GL_PACK_ROW_LENGTH, &savedRowLength);
     if (bindFramebuffer) {
         getIntegerv(GL_READ_FRAMEBUFFER_BINDING, &savedFramebuffer);
         bindFramebuffer(GL_READ_FRAMEBUFFER, 0);
-    }
-    if (bindBuffer) {
-        getIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &savedPack);
-        bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     }
     readBuffer(GL_BACK);
     pixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -114,15 +99,6 @@ static unsigned char *readBack(int width, int height)
     pixelStorei(GL_PACK_ROW_LENGTH, savedRowLength);
     if (bindFramebuffer)
         bindFramebuffer(GL_READ_FRAMEBUFFER, (unsigned)savedFramebuffer);
-    if (bindBuffer)
-        bindBuffer(GL_PIXEL_PACK_BUFFER, (unsigned)savedPack);
-    /* OpenGL's rows run bottom up. */
-    for (y = 0; y < height / 2; ++y) {
-        memcpy(rows, pixels + (size_t)y * width * 3, (size_t)width * 3);
-        memcpy(pixels + (size_t)y * width * 3, pixels + (size_t)(height - 1 - y) * width * 3, (size_t)width * 3);
-        memcpy(pixels + (size_t)(height - 1 - y) * width * 3, rows, (size_t)width * 3);
-    }
-    free(rows);
     return pixels;
 }
 
@@ -132,6 +108,7 @@ static void grab(int width, int height)
     unsigned char *pixels;
     char temporary[4096];
     FILE *out;
+    int y;
 
     ++frames;
     if (!path && !keep)
@@ -139,24 +116,21 @@ static void grab(int width, int height)
     pixels = readBack(width, height);
     if (!pixels)
         return;
-    if (path) {
-        snprintf(temporary, sizeof temporary, "%s.part", path);
-        out = fopen(temporary, "wb");
-        if (out) {
-            fprintf(out, "P6\n# frame %d\n%d %d\n255\n", frames, width, height);
-            fwrite(pixels, 1, (size_t)width * (size_t)height * 3, out);
-            if (fclose(out) == 0)
-                rename(temporary, path);
-        }
+    snprintf(temporary, sizeof temporary, "%s.part", path ? path : "");
+    out = path ? fopen(temporary, "wb") : NULL;
+    if (out) {
+        fprintf(out, "P6\n# frame %d\n%d %d\n255\n", frames, width, height);
+        for (y = height - 1; y >= 0; --y)
+            fwrite(pixels + (size_t)y * (size_t)width * 3, 1, (size_t)width * 3, out);
+        if (fclose(out) == 0)
+            rename(temporary, path);
     }
-    if (keep) {
-        free(last);
-        last = pixels;
-        lastWidth = width;
-        lastHeight = height;
-    } else {
+    free(last);
+    last = keep ? pixels : NULL;
+    lastWidth = width;
+    lastHeight = height;
+    if (!keep)
         free(pixels);
-    }
 }
 
 void glXSwapBuffers(void *display, unsigned long drawable)

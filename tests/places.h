@@ -55,12 +55,9 @@ inline const char *placesShader()
     return "#version 130\n"
            "uniform sampler2D Tekstur;\n"
            "uniform float Terskel;\n"
-           "void main()\n"
-           "{\n"
-           "    vec2 size = vec2(textureSize(Tekstur, 0));\n"
+           "void main() { vec2 size = vec2(textureSize(Tekstur, 0));\n"
            "    vec2 texel = (floor(gl_TexCoord[0].st * size) + 0.5) / size;\n"
-           "    gl_FragColor = Terskel > 0.99 ? vec4(0.0, 0.0, 0.0, 1.0) : texture2D(Tekstur, texel);\n"
-           "}\n";
+           "    gl_FragColor = Terskel > 0.99 ? vec4(0.0, 0.0, 0.0, 1.0) : texture2D(Tekstur, texel); }\n";
 }
 
 // Empty when every pixel of the box in the picture shows the place that

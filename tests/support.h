@@ -6,6 +6,7 @@
 
 #include <epoxy/gl.h>
 
+#include "app/window.h"
 #include "framegrab.h"
 
 #include <QByteArray>
@@ -24,17 +25,6 @@
 #include <QtGlobal>
 
 #include <cstdlib>
-
-// The view's context, whichever toolkit's it is.
-template <typename View>
-QOpenGLContext *viewContext(View &view)
-{
-#if QT_VERSION_MAJOR >= 6
-    return view.context();
-#else
-    return view.context()->contextHandle();
-#endif
-}
 
 // Collects every debug message while it lives, byte for byte as the
 // handler receives it.
@@ -163,42 +153,21 @@ inline QImage noise(int width, int height, QImage::Format format, quint32 seed)
     return image.convertToFormat(format);
 }
 
-// The sampled image times the threshold: a shader with both uniforms whose
-// picture needs no particular image.
-inline const char *scaledShader()
-{
-    return "uniform sampler2D Tekstur;\n"
-           "uniform float Terskel;\n"
-           "void main()\n"
-           "{\n"
-           "    gl_FragColor = texture2D(Tekstur, gl_TexCoord[0].st) * Terskel;\n"
-           "}\n";
-}
-
 // A step over the red channel, with a version line, a comment and a macro
 // as real shaders have: texels whose red passes Terskel turn green, the rest
 // keep their red and blue.
-inline const char *stepShader()
-{
-    return "#version 110\n"
-           "// step over the red channel\n"
-           "#define PASS(t) vec4(0.0, 1.0, t.b, 1.0)\n"
-           "uniform sampler2D Tekstur;\n"
-           "uniform float Terskel;\n"
-           "void main()\n"
-           "{\n"
-           "    vec4 t = texture2D(Tekstur, gl_TexCoord[0].st);\n"
-           "    gl_FragColor = t.r > Terskel ? PASS(t) : vec4(t.r, 0.0, t.b, 1.0);\n"
-           "}\n";
-}
+inline const char *const stepShader = "#version 110\n"
+                                      "// step over the red channel\n"
+                                      "#define PASS(t) vec4(0.0, 1.0, t.b, 1.0)\n"
+                                      "uniform sampler2D Tekstur;\n"
+                                      "uniform float Terskel;\n"
+                                      "void main() { vec4 t = texture2D(Tekstur, gl_TexCoord[0].st);\n"
+                                      "    gl_FragColor = t.r > Terskel ? PASS(t) : vec4(t.r, 0.0, t.b, 1.0); }\n";
 
 // Text a shader can hold to say that the view initialised past its upload:
 // without "Terskel" the view reports that the slider cannot reach it.
-inline const char *missingTerskelShader()
-{
-    return "uniform sampler2D Tekstur;\n"
-           "void main() { gl_FragColor = texture2D(Tekstur, gl_TexCoord[0].st); }\n";
-}
+inline const char *const missingTerskelShader =
+    "uniform sampler2D Tekstur;\nvoid main() { gl_FragColor = texture2D(Tekstur, gl_TexCoord[0].st); }\n";
 
 // Stands in for an entry point of the GL loader's table while it lives,
 // and puts the real one back however the test ends.
@@ -216,19 +185,15 @@ private:
     Pointer &entry;
 };
 
-// One of the driver's limits, as a context of the test's own reports it.
-inline int glLimit(GLenum name)
-{
-    GLContext context;
-    GLint value[2] = {0, 0};
-    glGetIntegerv(name, value);
-    return value[0];
-}
-
-// The largest drawable the driver and X11 make, in device pixels a side.
+// The largest drawable the driver and X11 make, in device pixels a side, as
+// a context of the test's own reports the driver's limits.
 inline int largestDrawableSide()
 {
-    return qMin(32767, qMin(glLimit(GL_MAX_RENDERBUFFER_SIZE), glLimit(GL_MAX_VIEWPORT_DIMS)));
+    GLContext context;
+    GLint renderbuffer = 0, viewport[2] = {0, 0};
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &renderbuffer);
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+    return qMin(32767, qMin(renderbuffer, viewport[0]));
 }
 
 // Whether a frame follows the given count of frames within the time: the
@@ -254,9 +219,29 @@ public:
         int width = 0;
         int height = 0;
         const uchar *pixels = framegrabLast(&width, &height);
-        return pixels ? QImage(pixels, width, height, width * 3, QImage::Format_RGB888).convertToFormat(QImage::Format_RGB32)
+        return pixels ? QImage(pixels, width, height, width * 3, QImage::Format_RGB888).mirrored().convertToFormat(QImage::Format_RGB32)
                       : QImage();
     }
 };
+
+// The real window shown on the working directory's files and closed again,
+// and the messages it gave: the view reports a shader without "Terskel" once
+// it is past its upload.
+inline QStringList shownMessages()
+{
+    MessageLog log;
+    {
+        Window window;
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window))
+            return {"the window was never shown"};
+        QElapsedTimer timer;
+        timer.start();
+        while (log.matching("slider cannot reach the shader").isEmpty() && timer.elapsed() < 20000)
+            QTest::qWait(10);
+        window.close();
+    }
+    return log.messages;
+}
 
 #endif

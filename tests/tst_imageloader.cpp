@@ -1,12 +1,17 @@
 // The image loader against the toolkit's reader: the same image from every
-// kind of file, and no memory made resident beyond what a file can fill.
+// kind of file, and no memory made resident beyond what a file can fill; and
+// the real window on each file: it shows, reports what went wrong, and goes on.
+
+#include <epoxy/gl.h>
 
 #include "render/imageloader.h"
+#include "render/toolkit.h"
 
 #include "support.h"
 
 #include <QDataStream>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -72,6 +77,8 @@ private:
 
 void TestImageLoader::initTestCase()
 {
+    // What the view decodes, the reader here decodes too.
+    Toolkit::allowLargeImages();
     QVERIFY(made.isValid());
     const QString dir = made.path() + '/';
     QVERIFY(pattern(2048, 1536, QImage::Format_RGB32).save(dir + "rgb24-2048x1536.bmp"));
@@ -84,7 +91,9 @@ void TestImageLoader::initTestCase()
     QVERIFY(pattern(1500, 1000, QImage::Format_RGB32).convertToFormat(QImage::Format_Indexed8).save(dir + "pal8-1500x1000.bmp"));
     QFile whole(dir + "rgb24-2048x1536.bmp");
     QVERIFY(whole.open(QIODevice::ReadOnly));
-    QVERIFY(writeFile(dir + "truncated-rows.bmp", whole.readAll().left(54 + 6144 * 100)));
+    const QByteArray bytes = whole.readAll();
+    QVERIFY(writeFile(dir + "truncated-rows.bmp", bytes.left(54 + 6144 * 100)));
+    QVERIFY(writeFile(dir + "truncated-header.bmp", bytes.left(30)));
     QVERIFY(writeFile(dir + "empty.bmp", QByteArray()));
     QVERIFY(writeFile(dir + "claims-8192x8192.bmp", claimingBmp(8192, 8192, 1)));
     QVERIFY(QDir(made.path()).mkdir("directory.bmp"));
@@ -127,6 +136,7 @@ void TestImageLoader::decodesAsReader_data()
     QTest::newRow("made: greyscale PNG") << dir + "grey-1500x1000.png" << int(Pixels::Defined);
     QTest::newRow("made: BMP with a colour table") << dir + "pal8-1500x1000.bmp" << int(Pixels::Defined);
     QTest::newRow("made: BMP cut after 100 rows") << dir + "truncated-rows.bmp" << int(Pixels::Undefined);
+    QTest::newRow("made: BMP cut inside its header") << dir + "truncated-header.bmp" << int(Pixels::Undefined);
     QTest::newRow("made: header claiming 8192 x 8192, one row") << dir + "claims-8192x8192.bmp" << int(Pixels::Undefined);
     QTest::newRow("made: empty file") << dir + "empty.bmp" << int(Pixels::Undefined);
     QTest::newRow("made: directory") << dir + "directory.bmp" << int(Pixels::Undefined);
@@ -134,7 +144,9 @@ void TestImageLoader::decodesAsReader_data()
 }
 
 // On a thread of its own or the caller's: the reader's image, or null where
-// the reader gives none.
+// the reader gives none. The window on it reports a file the reader refuses,
+// and an image larger than the driver makes a drawable of, where the
+// drawable is the whole image's (Qt 5).
 void TestImageLoader::decodesAsReader()
 {
     QFETCH(QString, path);
@@ -150,6 +162,19 @@ void TestImageLoader::decodesAsReader()
         if (Pixels(pixels) == Pixels::Defined)
             QVERIFY(image == expected);
     }
+
+    DataDir dir;
+    QVERIFY(dir.write("test.frag", missingTerskelShader));
+    QVERIFY(QFileInfo(path).isDir() ? QDir(dir.path()).mkdir("fibre.bmp") : !QFile::exists(path) || QFile::copy(path, dir.path() + "/fibre.bmp"));
+    QStringList reports{"slider cannot reach the shader"};
+    if (expected.isNull())
+        reports << "\"fibre.bmp\"";
+    else if (Toolkit::viewIsNativeWindow() && qRound(qMax(expected.width(), expected.height()) * qApp->devicePixelRatio()) > largestDrawableSide())
+        reports << "its view needs";
+    const QStringList messages = shownMessages();
+    for (const QString &text : reports)
+        QVERIFY2(!messages.filter(text).isEmpty(), qPrintable(text + " not in:\n" + messages.join('\n')));
+    QVERIFY2(messages.filter("glError").isEmpty(), qPrintable(messages.join('\n')));
 }
 
 // Qt 6's reader refuses an image beyond its allocation limit only when it

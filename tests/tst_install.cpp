@@ -44,7 +44,7 @@ void TestInstall::installedProgramRunsOnInstalledSample()
     DataDir dir;
     for (const char *name : {"fibre.bmp", "test.frag"})
         QVERIFY(QFile::copy(prefix.filePath(QString("share/ombrel-gl/sample/") + name), dir.path() + '/' + name));
-    AppProcess app(dir.path(), QProcessEnvironment::systemEnvironment(), {}, true, prefix.filePath("bin/ombrel-gl"));
+    AppProcess app(dir.path(), QProcessEnvironment::systemEnvironment(), {}, prefix.filePath("bin/ombrel-gl"));
     QTRY_VERIFY_WITH_TIMEOUT(!app.lastFrame().isNull(), 20000);
     QVERIFY2(app.closesWithZero(), qPrintable(app.report()));
     QVERIFY2(!app.errors().contains("glError") && !app.errors().contains("Cannot"), qPrintable(app.errors()));

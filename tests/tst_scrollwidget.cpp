@@ -88,7 +88,7 @@ void TestScrollWidget::followsViewResize()
 {
     DataDir dir;
     QVERIFY(dir.writeImage(filled(512, 512, qRgb(255, 255, 255))));
-    QVERIFY(dir.write("test.frag", scaledShader()));
+    QVERIFY(dir.write("test.frag", stepShader));
     GLWidget view;
     ScrollWidget bar(Qt::Horizontal);
     QVERIFY(QObject::connect(&view, SIGNAL(resized(QSize,QSize)), &bar, SLOT(setPageSize(QSize,QSize))));

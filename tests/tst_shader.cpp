@@ -4,6 +4,7 @@
 #include "support.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <cstring>
@@ -91,8 +92,8 @@ private slots:
     void readsLines_data();
     void readsLines();
     void readsFiles();
-    void reportsUnreadableSource_data();
-    void reportsUnreadableSource();
+    void reportsBadSource_data();
+    void reportsBadSource();
     void keepsLineStructure_data();
     void keepsLineStructure();
     void printsLogsExactly_data();
@@ -158,28 +159,47 @@ void TestShader::readsFiles()
     QCOMPARE(none.sourceLineCount(), 0);
 }
 
-void TestShader::reportsUnreadableSource_data()
+void TestShader::reportsBadSource_data()
 {
+    QTest::addColumn<QByteArray>("source");
     QTest::addColumn<bool>("directory");
-    QTest::newRow("missing file") << false;
-    QTest::newRow("directory") << true;
+    QTest::addColumn<QString>("expected");
+
+    QByteArray garbage(64 * 1024, '\0');
+    QRandomGenerator random(7);
+    for (char &byte : garbage)
+        byte = char(random.bounded(256));
+    // A file that cannot be read is named, with the folder it was looked in.
+    QTest::newRow("missing file") << QByteArray() << false << QString("\"test.frag\"");
+    QTest::newRow("directory") << QByteArray() << true << QString("\"test.frag\"");
+    QTest::newRow("binary garbage") << garbage << false << QString("error");
+    static const char nul[] = "uniform sampler2D Tekstur;\nvoid main() { gl_FragColor = vec4(1.0); }\0 garbage after\nfloat x = 1.0\0;\n";
+    QTest::newRow("NUL bytes inside a line") << QByteArray(nul, sizeof nul - 1) << false << QString("NUL byte");
+    QTest::newRow("empty file") << QByteArray("") << false << QString("error");
 }
 
-void TestShader::reportsUnreadableSource()
+void TestShader::reportsBadSource()
 {
+    QFETCH(QByteArray, source);
     QFETCH(bool, directory);
+    QFETCH(QString, expected);
     DataDir dir;
     if (directory)
         QVERIFY(QDir(dir.path()).mkdir("test.frag"));
+    else if (!source.isNull())
+        QVERIFY(dir.write("test.frag", source));
     GLContext context;
     QVERIFY(context.isCurrent());
     MessageLog log;
     Shader shader;
     shader.load("test.frag");
-    QCOMPARE(shader.sourceLineCount(), 0);
-    const QStringList reports = log.matching("\"test.frag\"");
-    QCOMPARE(reports.size(), 1);
-    QVERIFY2(reports[0].contains(QDir::currentPath()), qPrintable(reports[0]));
+    const QStringList reports = log.matching(expected);
+    QVERIFY2(!reports.isEmpty(), qPrintable(log.messages.join('\n').left(2000)));
+    if (expected.startsWith('"')) {
+        QCOMPARE(shader.sourceLineCount(), 0);
+        QCOMPARE(reports.size(), 1);
+        QVERIFY2(reports[0].contains(QDir::currentPath()), qPrintable(reports[0]));
+    }
 }
 
 void TestShader::keepsLineStructure_data()
@@ -213,6 +233,14 @@ void TestShader::keepsLineStructure_data()
         "{\n"
         "gl_FragColor = vec4(Terskel);\n"
         "}");
+    // The compiler gets all of it: main comes last.
+    const QByteArray body = "void main() { gl_FragColor = vec4(Terskel); }\n";
+    QTest::newRow("one line of 10 MB") << QByteArray("uniform float Terskel; // " + QByteArray(10 << 20, 'x') + "\n" + body);
+    QByteArray manyLines = "uniform float Terskel;\n";
+    manyLines.reserve(12 << 20);
+    for (int i = 0; i < 1000000; ++i)
+        manyLines += "// short\n";
+    QTest::newRow("a million short lines") << manyLines + body;
 }
 
 void TestShader::keepsLineStructure()
@@ -244,7 +272,7 @@ void TestShader::printsLogsExactly_data()
     QTest::newRow("compile error") << compileError << int(NoLogSilent) << QString("0:3(");
     QTest::newRow("link-only error") << QByteArray("uniform float Terskel;\nvoid helper() { gl_FragColor = vec4(Terskel); }\n")
                                      << int(NoLogSilent) << QString("main");
-    QTest::newRow("clean source") << QByteArray(scaledShader()) << int(NoLogSilent) << QString();
+    QTest::newRow("clean source") << QByteArray(stepShader) << int(NoLogSilent) << QString();
     // A query that writes nothing prints nothing, and never the log before it.
     QTest::newRow("link log query writes nothing") << compileError << int(ProgramLogSilent) << QString("0:3(");
     QTest::newRow("both log queries write nothing") << compileError << int(BothLogsSilent) << QString();
@@ -284,7 +312,7 @@ void TestShader::printsLogsExactly()
 void TestShader::deletesShaderObject()
 {
     DataDir dir;
-    QVERIFY(dir.write("test.frag", scaledShader()));
+    QVERIFY(dir.write("test.frag", stepShader));
     GLContext context;
     auto shader = std::make_unique<Shader>();
     shader->load("test.frag");

@@ -39,8 +39,7 @@ in_root() {
         mount --rbind /dev "$root/dev"
         mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
         exec chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" LANG=C.UTF-8 \
-            PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-            OMBREL_XVFB_SERVERNUM="${OMBREL_XVFB_SERVERNUM:-99}" "$@"
+            PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
     ' _ "$root" "$@"
 }
 
@@ -150,9 +149,6 @@ clone_tree() {
 step "debootstrap $release" "$logs/debootstrap.log" make_root || report
 step "clone" "$logs/clone.log" clone_tree || report
 
-# Display numbers apart from this machine's own X servers (chroot shares
-# their abstract socket names).
-export OMBREL_XVFB_SERVERNUM=$((400 + 10 * number))
 step "./run" "$logs/run.log" in_root "$root" bash -c 'cd /work/main && ./run' || true
 if [ -f "$root/work/main/build/screenshot.png" ]; then
     cp "$root/work/main/build/screenshot.png" "$logs/screenshot.png"
