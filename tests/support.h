@@ -26,6 +26,8 @@
 
 #include <cstdlib>
 
+#include <dlfcn.h>
+
 // Collects every debug message while it lives, byte for byte as the
 // handler receives it.
 class MessageLog
@@ -169,19 +171,26 @@ inline const char *const stepShader = "#version 110\n"
 inline const char *const missingTerskelShader =
     "uniform sampler2D Tekstur;\nvoid main() { gl_FragColor = texture2D(Tekstur, gl_TexCoord[0].st); }\n";
 
-// Stands in for an entry point of the GL loader's table while it lives,
-// and puts the real one back however the test ends.
+// Stands in for an entry point of the GL loader's table while it lives, and
+// puts the loader's own back however the test ends. The real function is the
+// GL library's: the loader resolves an entry on its first call through its
+// own table, which would then hold the stand-in.
 template <typename Pointer>
 class EntryPointPatch
 {
 public:
-    EntryPointPatch(Pointer &entry, Pointer replacement) : real(entry), entry(entry) { entry = replacement; }
-    ~EntryPointPatch() { entry = real; }
+    EntryPointPatch(Pointer &entry, const char *name, Pointer replacement)
+        : real(reinterpret_cast<Pointer>(dlsym(RTLD_DEFAULT, name))), loaders(entry), entry(entry)
+    {
+        entry = replacement;
+    }
+    ~EntryPointPatch() { entry = loaders; }
     EntryPointPatch(const EntryPointPatch &) = delete;
     EntryPointPatch &operator=(const EntryPointPatch &) = delete;
     const Pointer real;
 
 private:
+    const Pointer loaders;
     Pointer &entry;
 };
 

@@ -70,7 +70,7 @@ void TestCheckGLError::reportsEachError()
     endless = provoke == NeverEmpty;
     MessageLog log;
     {
-        EntryPointPatch getError(epoxy_glGetError, provoke == TwoQueued || provoke == NeverEmpty ? fakeGetError : epoxy_glGetError);
+        EntryPointPatch getError(epoxy_glGetError, "glGetError", provoke == TwoQueued || provoke == NeverEmpty ? fakeGetError : epoxy_glGetError);
         checkGLError(file.toUtf8().constData(), line);
     }
     QCOMPARE(log.messages, expected);

@@ -294,8 +294,8 @@ void TestShader::printsLogsExactly()
     }
     MessageLog log;
     {
-        EntryPointPatch shaderLog(epoxy_glGetShaderInfoLog, silent == BothLogsSilent ? silentShaderLog : epoxy_glGetShaderInfoLog);
-        EntryPointPatch programLog(epoxy_glGetProgramInfoLog, silent != NoLogSilent ? silentProgramLog : epoxy_glGetProgramInfoLog);
+        EntryPointPatch shaderLog(epoxy_glGetShaderInfoLog, "glGetShaderInfoLog", silent == BothLogsSilent ? silentShaderLog : epoxy_glGetShaderInfoLog);
+        EntryPointPatch programLog(epoxy_glGetProgramInfoLog, "glGetProgramInfoLog", silent != NoLogSilent ? silentProgramLog : epoxy_glGetProgramInfoLog);
         Shader shader;
         shader.load("test.frag");
     }

@@ -209,7 +209,7 @@ void TestWindow::closingDeletesShaderInViewContext()
     GLContext other;
     QVERIFY(other.isCurrent());
     {
-        EntryPointPatch remove(epoxy_glDeleteShader, recordDeleteShader);
+        EntryPointPatch remove(epoxy_glDeleteShader, "glDeleteShader", recordDeleteShader);
         realDeleteShader = remove.real;
         window->close();
         window.reset();
@@ -281,7 +281,7 @@ void TestWindow::showsEachPlace()
 
     fakeRenderbuffer = viewport ? 0 : limit;
     fakeViewport = viewport ? limit : 0;
-    EntryPointPatch limits(epoxy_glGetIntegerv, limitedGetIntegerv);
+    EntryPointPatch limits(epoxy_glGetIntegerv, "glGetIntegerv", limitedGetIntegerv);
     realGetIntegerv = limits.real;
     MessageLog log;
     Window window;

@@ -51,14 +51,16 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# build_project DIR [cmake options...]
+# build_project DIR [cmake options...]: all of it, or only the targets
+# OMBREL_TARGETS names.
 build_project() {
     local dir=$1
     shift
     mkdir -p "$dir"
-    local log="$dir/build.log"
+    local log="$dir/build.log" targets=()
+    [ -n "${OMBREL_TARGETS:-}" ] && targets=(--target ${OMBREL_TARGETS})
     # Only warnings and errors are shown; the log keeps the rest.
-    if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" && cmake --build "$dir" -j"$(nproc)"; } >"$log" 2>&1; then
+    if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" && cmake --build "$dir" -j"$(nproc)" "${targets[@]}"; } >"$log" 2>&1; then
         cat "$log" >&2
         echo "Build in $dir failed" >&2
         return 1
