@@ -43,8 +43,9 @@ int main(int argc, char **argv)
     // Square unless a height is given: stitched fields are wider than tall.
     const int width = argc > 2 ? std::atoi(argv[2]) : 512;
     const int height = argc > 3 ? std::atoi(argv[3]) : width;
-    if (width < 16 || height < 16 || width > 32767 || height > 32767) {
-        std::fprintf(stderr, "makefibre: WIDTH and HEIGHT must be 16..32767\n");
+    // Stitched micrographs run past what one X11 window holds.
+    if (width < 16 || height < 16 || width > 65535 || height > 65535) {
+        std::fprintf(stderr, "makefibre: WIDTH and HEIGHT must be 16..65535\n");
         return 2;
     }
     Random random(20261207);
