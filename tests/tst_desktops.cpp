@@ -108,7 +108,7 @@ void TestDesktops::showsInSession()
         // first size under QT_SCREEN_SCALE_FACTORS does not hold it scaled.
         if (kind == "x") {
             QVERIFY2(app.waitForWindow(), qPrintable(app.report()));
-            QVERIFY(app.runOnDisplay("xdotool", {"windowsize", app.windowId(), "1200", "1000"}));
+            QVERIFY2(app.runOnDisplay("xdotool", {"windowsize", app.windowId(), "1200", "1000"}), qPrintable(app.report()));
         }
         QVERIFY2(app.settles([&] { return (problem = coverage(places, app.lastFrame())).isEmpty(); }),
                  qPrintable(problem + app.report()));
@@ -118,7 +118,7 @@ void TestDesktops::showsInSession()
             QSKIP("Qt 6 picks Wayland, where no X client sends it keys");
         QVERIFY2(app.waitForWindow(), qPrintable(app.report()));
         // The scroll area takes the first Tab, the slider the second.
-        QVERIFY(app.runOnDisplay("xdotool", {"key", "--window", app.windowId(), "Tab", "Tab", "End"}));
+        QVERIFY2(app.runOnDisplay("xdotool", {"key", "--window", app.windowId(), "Tab", "Tab", "End"}), qPrintable(app.report()));
         QVERIFY2(app.settles([&] {
             const QImage frame = app.lastFrame();
             return !frame.isNull() && frame.pixel(frame.rect().center()) == qRgb(0, 0, 0);
@@ -135,7 +135,7 @@ void TestDesktops::showsInSession()
             return !shot.isNull() && places.placeOf(shot.pixel(shot.width() / 3, shot.height() / 3), place);
         };
         QVERIFY2(app.settles([&] { return shows(&before); }), qPrintable(app.report()));
-        QVERIFY(app.runOnDisplay("xdotool", {"mousemove", "--window", app.windowId(), "100", "100", "click", "5"}));
+        QVERIFY2(app.runOnDisplay("xdotool", {"mousemove", "--window", app.windowId(), "100", "100", "click", "5"}), qPrintable(app.report()));
         QVERIFY2(app.settles([&] { return shows(&after) && after.y() > before.y(); }),
                  qPrintable(QString("place (%1, %2), then (%3, %4)").arg(before.x()).arg(before.y()).arg(after.x()).arg(after.y())));
         QCOMPARE(after.x(), before.x());

@@ -75,11 +75,32 @@ public:
     }
 
 protected:
-    void initializeGL() override { view.surfaceInitialized(); }
-    void paintGL() override { view.paintGL(); }
+    // The view is initialised with the first frame whose context is current:
+    // the toolkit makes the context at the window's first resize, which may
+    // come before the window itself, and then cannot make it current.
+    void paintGL() override
+    {
+        if (!initialized && context() == QOpenGLContext::currentContext()) {
+            initialized = true;
+            view.surfaceInitialized();
+        }
+        if (initialized)
+            view.paintGL();
+    }
+    // Without its native window (not made yet, or gone with a window closed
+    // at once), Qt 6.4 would make the context on a resize with nothing to
+    // make it current on, and paints queued exposures into it: a crash.
+    bool event(QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if (!handle() && (type == QEvent::Resize || type == QEvent::Expose || type == QEvent::Paint || type == QEvent::UpdateRequest))
+            return true;
+        return QOpenGLWindow::event(event);
+    }
 
 private:
     ToolkitView &view;
+    bool initialized = false;
 };
 
 ToolkitView::ToolkitView(QWidget *parent)
@@ -204,9 +225,10 @@ void ToolkitView::placeSurface()
     const QRect seen = seenPart(this);
     // On Wayland the surface is a subsurface of the window's, which Qt 6.4
     // never shows where it is made before the window first shows: it is
-    // made once the window is on the screen.
+    // made once the window is on the screen, and then kept while the
+    // window's exposure comes and goes.
     const QWindow *own = window()->windowHandle();
-    if (seen.isEmpty() || !own || !own->isExposed()) {
+    if (seen.isEmpty() || !own || (!container->isVisible() && !own->isExposed())) {
         container->hide();
         return;
     }
