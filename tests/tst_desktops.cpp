@@ -17,15 +17,6 @@
 
 namespace {
 
-// The session CTest runs the suite in (tools/session.sh): rows of another
-// kind of session are left to that run.
-QString sessionKind()
-{
-    if (!qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
-        return "x";
-    return qEnvironmentVariableIsSet("DISPLAY") ? "xwayland" : "wayland";
-}
-
 enum class Check { Covers, SliderToTop, Wheel, SaysWhy };
 
 const char *const waylandReport = "runs on Wayland (platform \"wayland\"), where its view cannot show";
@@ -78,8 +69,11 @@ void TestDesktops::showsInSession()
     QFETCH(QStringList, arguments);
     QFETCH(QSize, image);
     QFETCH(int, check);
-    if (kind != sessionKind())
-        QSKIP(qPrintable(QString("for a %1 session; this is a %2 one").arg(kind, sessionKind())));
+    // The session CTest runs the suite in: rows of another kind are left to that run.
+    const QString session = !qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ? "x"
+                            : qEnvironmentVariableIsSet("DISPLAY")       ? "xwayland" : "wayland";
+    if (kind != session)
+        QSKIP(qPrintable(QString("for a %1 session; this is a %2 one").arg(kind, session)));
     DataDir data;
     const Places places(image);
     QVERIFY(data.writeImage(places.image()));

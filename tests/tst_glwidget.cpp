@@ -241,8 +241,13 @@ void TestGLWidget::drawsEverySeenPixel()
         QCOMPARE(resized.last().at(1).toSize(), QSize(512, 512));
     }
     // Magenta over all of the drawable first, then one threshold change.
+    // The drawable holds colour alone: nothing is drawn with depth or stencil.
     view.sett_terskel(50);
     view.makeCurrent();
+    GLint depth = -1, stencil = -1;
+    glGetIntegerv(GL_DEPTH_BITS, &depth);
+    glGetIntegerv(GL_STENCIL_BITS, &stencil);
+    QCOMPARE(QPair(depth, stencil), QPair(0, 0));
     glClearColor(1, 0, 1, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     view.sett_terskel(100);

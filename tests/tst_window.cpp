@@ -66,12 +66,8 @@ void EPOXY_CALLSPEC limitedGetIntegerv(GLenum name, GLint *value)
 // the compositor's frame callbacks), so that what follows counts only its own.
 void settleFrames()
 {
-    int seen = framegrabFrames();
-    for (int quiet = 0, waited = 0; quiet < 200 && waited < 5000; waited += 20) {
-        QTest::qWait(20);
-        quiet = framegrabFrames() == seen ? quiet + 20 : 0;
+    for (int seen = -1; seen != framegrabFrames(); QTest::qWait(200))
         seen = framegrabFrames();
-    }
 }
 
 enum class Step { Start, Scrolled, FarCorner, Grown, Covered, OffScreen, SliderToTop };
@@ -148,18 +144,15 @@ void TestWindow::sliderDrivesView()
     // On Wayland the compositor's frame callbacks may let the toolkit add a
     // frame of its own: there every change reaches at least one.
     const bool exact = !QGuiApplication::platformName().startsWith("wayland");
-    int swaps = framegrabFrames();
-    int changes = 0;
     for (int value : {100, 0, 40, 78, 79, 100}) {
         const int before = framegrabFrames();
         slider->setValue(value);
-        ++changes;
         if (exact)
-            QCOMPARE(framegrabFrames(), swaps + changes);
+            QCOMPARE(framegrabFrames(), before + 1);
         else
             QVERIFY(framegrabFrames() > before);
     }
-    swaps = framegrabFrames();
+    int swaps = framegrabFrames();
     // Setting the value it already has changes nothing.
     slider->setValue(100);
     QCOMPARE(framegrabFrames(), swaps);
