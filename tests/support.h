@@ -127,13 +127,6 @@ inline QString describe(QRgb colour)
     return QString("(%1, %2, %3)").arg(qRed(colour)).arg(qGreen(colour)).arg(qBlue(colour));
 }
 
-// What a drawable holds where the view drew nothing: the clear colour, or
-// black where not even that reached.
-inline bool undrawn(QRgb colour)
-{
-    return near(colour, QColor(Qt::darkGray).rgb(), 0) || near(colour, qRgb(0, 0, 0), 0);
-}
-
 // An opaque image of one colour.
 inline QImage filled(int width, int height, QRgb colour)
 {
@@ -228,8 +221,14 @@ public:
         int width = 0;
         int height = 0;
         const uchar *pixels = framegrabLast(&width, &height);
-        return pixels ? QImage(pixels, width, height, width * 3, QImage::Format_RGB888).mirrored().convertToFormat(QImage::Format_RGB32)
-                      : QImage();
+        QImage frame(width, height, QImage::Format_RGB32);
+        for (int y = 0; pixels && y < height; ++y) {
+            const uchar *row = pixels + std::size_t(height - 1 - y) * width * 3;
+            QRgb *out = reinterpret_cast<QRgb *>(frame.scanLine(y));
+            for (int x = 0; x < width; ++x)
+                out[x] = qRgb(row[3 * x], row[3 * x + 1], row[3 * x + 2]);
+        }
+        return pixels ? frame : QImage();
     }
 };
 
