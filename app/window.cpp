@@ -16,9 +16,8 @@ Window::Window()
 
     // Resizable, so the view fills the viewport but never shrinks below
     // its minimum size hint (the image size): smaller windows scroll.
-    QScrollArea *scrollArea = new QScrollArea(nullptr);
+    QScrollArea *scrollArea = Toolkit::newScrollArea();
     scrollArea->setWidgetResizable(true);
-    Toolkit::prepareViewport(scrollArea->viewport());
     scrollArea->setWidget(glWidget);
     layout->addWidget(scrollArea);
 

@@ -2,6 +2,7 @@
 
 #include "render/glwidget.h"
 #include "render/checkglerror.h"
+#include "render/drawablelimits.h"
 #include "render/imageloader.h"
 #include "render/seenpart.h"
 
@@ -19,8 +20,6 @@ namespace {
 const char *const imageFile = "fibre.bmp";
 const char *const shaderFile = "test.frag";
 const float initialThreshold = 0.4f;
-// X11 keeps window sizes and places in 16-bit signed numbers.
-const int largestWindow = 32767;
 
 // Set while the box refusing an old OpenGL is up. Its nested event loop may
 // initialise and paint the view: nothing of OpenGL 2.0 may run then (the
@@ -107,22 +106,22 @@ void GLWidget::initializeGL()
     fragShader.load(shaderFile);
     checkGLError("glwidget.cpp", __LINE__);
     glEnable(GL_TEXTURE_2D);
-    // A window's buffers are the driver's render targets, and what is drawn
-    // reaches them through a viewport: a drawable larger than either, or
-    // than an X11 window can be, is not made.
-    GLint viewport[2] = {0, 0};
-    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largestRenderbuffer);
-    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
-    largestViewport = QSize(viewport[0], viewport[1]);
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestTexture);
+    limits.read();
     // No mipmaps: the view is never smaller than the image (its minimum
     // size), so the image is only ever drawn at one texel per pixel or
     // larger, and a smaller level is never sampled. Making them took a
     // quarter of the start-up at 8192 x 8192 and a third more texture memory.
-    if (qMax(pixmap.width(), pixmap.height()) <= largestTexture)
+    if (qMax(pixmap.width(), pixmap.height()) <= limits.largestTexture()) {
         uploadImage(pixmap);
-    else
-        tiles.upload(pixmap.toImage(), largestTexture);
+        // Linear filtering at the image's edges blends in what lies beyond
+        // them: the default repeat brought the opposite edge into the
+        // outermost device pixels of every magnified view. Beyond an edge
+        // is the edge itself, as the tiles have it.
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    } else {
+        tiles.upload(pixmap.toImage(), limits.largestTexture());
+    }
     fragShader.use();
 
     const int tekstur = fragShader.uniformLocation("Tekstur");
@@ -216,33 +215,16 @@ QRect GLWidget::scissorFor(const QRect &part) const
 bool GLWidget::drawableMade()
 {
     const QSize drawable = drawableSize();
-    // The smallest of the limits the drawable is past, and whose it is.
-    const struct {
-        QSize largest;
-        const char *holder;
-    } limits[] = {
-        {QSize(largestRenderbuffer, largestRenderbuffer), "of the OpenGL driver's render targets"},
-        {largestViewport, "of the OpenGL driver's viewport"},
-        {QSize(largestWindow, largestWindow), "that X11 windows allow"},
-    };
     int side = 0;
-    const char *holder = nullptr;
-    for (const auto &limit : limits) {
-        for (const int largest : {drawable.width() > limit.largest.width() ? limit.largest.width() : 0,
-                                  drawable.height() > limit.largest.height() ? limit.largest.height() : 0})
-            if (largest > 0 && (!holder || largest < side)) {
-                side = largest;
-                holder = limit.holder;
-            }
-    }
-    if (holder && !saidTooLarge) {
+    QString holder;
+    if (limits.fits(drawable, &side, &holder))
+        return true;
+    if (!saidTooLarge) {
         saidTooLarge = true;
-        qDebug().noquote() << QString("The image \"%1\" is %2 x %3 pixels: on this screen its view needs %4 x %5 device "
-                                      "pixels, more than the %6 a side %7, so the view shows nothing. What works: %8")
-                                  .arg(imageFile).arg(pixmap.width()).arg(pixmap.height()).arg(drawable.width())
-                                  .arg(drawable.height()).arg(side).arg(holder, whatWorks(pixmap.size(), side));
+        qDebug().noquote() << DrawableLimits::tooLarge(imageFile, pixmap.size(), drawable, side, holder,
+                                                       whatWorks(pixmap.size(), side));
     }
-    return !holder;
+    return false;
 }
 
 void GLWidget::frameDrawablePart()

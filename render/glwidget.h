@@ -3,6 +3,7 @@
 
 #include <epoxy/gl.h>
 
+#include "render/drawablelimits.h"
 #include "render/shader.h"
 #include "render/tiledtexture.h"
 // The toolkit's OpenGL widget, from the toolkit's own folder.
@@ -68,10 +69,7 @@ private:
     QSize projectionSize;
     // The image where it is larger than the largest texture.
     TiledTexture tiles;
-    // The driver's limits, in pixels.
-    GLint largestRenderbuffer = 0;
-    QSize largestViewport;
-    GLint largestTexture = 0;
+    DrawableLimits limits;
     bool saidTooLarge = false;
 };
 

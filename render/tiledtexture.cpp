@@ -15,19 +15,19 @@ struct Run {
 
 // The image's pixels for texels 0 .. length + 1 of a tile that shows
 // pixels start .. start + length - 1 of a side of size pixels: one more
-// each side, the opposite edge's beyond the image's own.
+// each side, the edge pixel itself again beyond the image's own edge.
 std::vector<Run> runs(int start, int length, int size)
 {
     std::vector<Run> result;
     int texel = 0;
     if (start == 0)
-        result.push_back({size - 1, 1, texel++});
+        result.push_back({0, 1, texel++});
     const int first = std::max(start - 1, 0);
     const int last = std::min(start + length + 1, size);
     result.push_back({first, last - first, texel});
     texel += last - first;
     if (start + length == size)
-        result.push_back({0, 1, texel});
+        result.push_back({size - 1, 1, texel});
     return result;
 }
 

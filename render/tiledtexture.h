@@ -11,10 +11,10 @@
 #include <vector>
 
 // An image larger than the driver's largest texture, as tiles that each
-// fit it. Each tile holds a border of one texel from its neighbours, or
-// from the image's opposite edge where it meets one, so that linear
-// filtering across a tile's edge, and at the image's edge, samples what one
-// texture of the whole image repeating at its edges would: no seams.
+// fit it. Each tile holds a border of one texel from its neighbours, or a
+// copy of its own edge where it meets the image's, so that linear filtering
+// across a tile's edge, and at the image's edge, samples what one texture
+// of the whole image clamped at its edges would: no seams.
 class TiledTexture
 {
 public:

@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QSize>
 
-class QWidget;
+class QScrollArea;
 
 // The differences between the toolkits that the rest of the program asks
 // about; each toolkit's folder holds its answers.
@@ -18,9 +18,8 @@ void allowLargeImages();
 // and format itself.
 bool readerRefuses(const QSize &size, QImage::Format format);
 
-// Before the view goes into a scroll area's viewport: readies the viewport
-// for the view's native window.
-void prepareViewport(QWidget *viewport);
+// A scroll area for the view, readied for the view's drawable.
+QScrollArea *newScrollArea();
 
 // Whether the view is a native child window that the toolkit's Wayland
 // platform never shows (it does through XWayland).

@@ -1,9 +1,8 @@
 #ifndef TESTS_PLACES_H
 #define TESTS_PLACES_H
 
-// An image whose every texel tells its place, the shader that shows each
-// texel whole, and checks of a picture of the view against the places it
-// should show.
+// An image whose every texel tells its place, and the shader that shows
+// each texel whole.
 
 #include "support.h"
 
@@ -58,39 +57,6 @@ inline const char *placesShader()
            "void main() { vec2 size = vec2(textureSize(Tekstur, 0));\n"
            "    vec2 texel = (floor(gl_TexCoord[0].st * size) + 0.5) / size;\n"
            "    gl_FragColor = Terskel > 0.99 ? vec4(0.0, 0.0, 0.0, 1.0) : texture2D(Tekstur, texel); }\n";
-}
-
-// Empty when every pixel of the box in the picture shows the place that
-// place(x, y) expects, within a texel; otherwise the first that does not.
-template <typename Expected>
-QString wrongPlaces(const Places &places, const QImage &picture, const QRect &box, Expected place)
-{
-    if (picture.isNull() || !picture.rect().contains(box) || box.isEmpty())
-        return QString("no picture of the box (%1, %2) %3 x %4 in the %5 x %6 picture")
-            .arg(box.x()).arg(box.y()).arg(box.width()).arg(box.height()).arg(picture.width()).arg(picture.height());
-    for (int y = box.top(); y <= box.bottom(); ++y)
-        for (int x = box.left(); x <= box.right(); ++x) {
-            const QPoint expected = place(x, y);
-            QPoint shown;
-            const bool any = places.placeOf(picture.pixel(x, y), &shown);
-            if (!any || std::abs(shown.x() - expected.x()) > 1 || std::abs(shown.y() - expected.y()) > 1)
-                return QString("at (%1, %2): %3, expected place (%4, %5)")
-                    .arg(x).arg(y)
-                    .arg(any ? QString("place (%1, %2)").arg(shown.x()).arg(shown.y()) : describe(picture.pixel(x, y)))
-                    .arg(expected.x()).arg(expected.y());
-        }
-    return QString();
-}
-
-// Empty when the picture shows the whole image upright over all of a view
-// that fills it, a frame read back, say; otherwise what is wrong.
-inline QString coverage(const Places &places, const QImage &picture)
-{
-    const QSizeF perPixel(double(places.size.width()) / qMax(1, picture.width()),
-                          double(places.size.height()) / qMax(1, picture.height()));
-    return wrongPlaces(places, picture, picture.rect(), [&](int x, int y) {
-        return QPoint(int((x + 0.5) * perPixel.width()), int((y + 0.5) * perPixel.height()));
-    });
 }
 
 #endif

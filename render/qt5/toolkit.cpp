@@ -1,7 +1,7 @@
 #include "render/toolkit.h"
 
 #include <QCoreApplication>
-#include <QWidget>
+#include <QScrollArea>
 
 // Qt 5's reader decodes an image of any size.
 void Toolkit::allowLargeImages()
@@ -19,8 +19,9 @@ bool Toolkit::viewIsNativeWindow()
     return true;
 }
 
-void Toolkit::prepareViewport(QWidget *viewport)
+QScrollArea *Toolkit::newScrollArea()
 {
+    auto *area = new QScrollArea(nullptr);
     // The view's native window makes its ancestors, and by default their
     // siblings, native too. On a scaled screen each native window is placed
     // by rounding its own scaled place, and nested ones add their roundings
@@ -30,6 +31,7 @@ void Toolkit::prepareViewport(QWidget *viewport)
     // window the view needs around it for clipping, is placed in the
     // window's own.
     QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
-    viewport->setAttribute(Qt::WA_DontCreateNativeAncestors);
-    viewport->setAttribute(Qt::WA_NativeWindow);
+    area->viewport()->setAttribute(Qt::WA_DontCreateNativeAncestors);
+    area->viewport()->setAttribute(Qt::WA_NativeWindow);
+    return area;
 }

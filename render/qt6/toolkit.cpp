@@ -1,4 +1,5 @@
 #include "render/toolkit.h"
+#include "gridscrollarea.h"
 
 #include <QImageReader>
 
@@ -25,7 +26,9 @@ bool Toolkit::viewIsNativeWindow()
     return false;
 }
 
-// The view's native window keeps its ancestors as they are.
-void Toolkit::prepareViewport(QWidget *)
+// The view's drawable is kept over the viewport, which the scroll area
+// keeps on whole device pixels.
+QScrollArea *Toolkit::newScrollArea()
 {
+    return new GridScrollArea(nullptr);
 }
