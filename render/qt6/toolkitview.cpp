@@ -2,16 +2,14 @@
 
 #include "toolkitview.h"
 #include "render/seenpart.h"
+#include "surfacewindow.h"
 
-#include <QCoreApplication>
 #include <QEvent>
 #include <QImage>
 #include <QOpenGLContext>
 #include <QOpenGLPixelTransferOptions>
 #include <QOpenGLTexture>
-#include <QOpenGLWindow>
 #include <QPixmap>
-#include <QSurfaceFormat>
 #include <QWindow>
 
 namespace {
@@ -46,62 +44,6 @@ QOpenGLTexture *uploadTexture(const QImage &decoded)
 }
 
 } // namespace
-
-// The native window the view draws into. Input passes through it to the
-// view below, so the scroll area still takes the wheel and the clicks, and
-// it never takes the keyboard from the window.
-class SurfaceWindow : public QOpenGLWindow
-{
-public:
-    explicit SurfaceWindow(ToolkitView &view) : view(view)
-    {
-        setFlag(Qt::WindowTransparentForInput);
-        setFlag(Qt::WindowDoesNotAcceptFocus);
-        // Nothing is drawn with depth or stencil.
-        QSurfaceFormat format = QSurfaceFormat::defaultFormat();
-        format.setDepthBufferSize(0);
-        format.setStencilBufferSize(0);
-        setFormat(format);
-    }
-
-    // Draws and shows a frame before returning, where the window is shown.
-    void drawNow()
-    {
-        if (!isExposed())
-            return;
-        update();
-        QEvent request(QEvent::UpdateRequest);
-        QCoreApplication::sendEvent(this, &request);
-    }
-
-protected:
-    // The view is initialised with the first frame whose context is current:
-    // the toolkit makes the context at the window's first resize, which may
-    // come before the window itself, and then cannot make it current.
-    void paintGL() override
-    {
-        if (!initialized && context() == QOpenGLContext::currentContext()) {
-            initialized = true;
-            view.surfaceInitialized();
-        }
-        if (initialized)
-            view.paintGL();
-    }
-    // Without its native window (not made yet, or gone with a window closed
-    // at once), Qt 6.4 would make the context on a resize with nothing to
-    // make it current on, and paints queued exposures into it: a crash.
-    bool event(QEvent *event) override
-    {
-        const QEvent::Type type = event->type();
-        if (!handle() && (type == QEvent::Resize || type == QEvent::Expose || type == QEvent::Paint || type == QEvent::UpdateRequest))
-            return true;
-        return QOpenGLWindow::event(event);
-    }
-
-private:
-    ToolkitView &view;
-    bool initialized = false;
-};
 
 ToolkitView::ToolkitView(QWidget *parent)
     : QWidget(parent)
