@@ -6,10 +6,13 @@
 #                                then "ready", and keeps it until standard
 #                                input closes
 #
-# KIND is x (Xvfb with GLX), wayland (weston's headless back end) or xwayland
-# (weston with XWayland). The screen is 2560 x 1600 unless
-# OMBREL_SESSION_SIZE gives another (WIDTHxHEIGHT). The session's servers end
-# with it, and its runtime folder goes.
+# KIND is x (Xvfb with GLX), wayland (weston's headless back end), xwayland
+# (weston with XWayland) or kwin (KWin's Wayland session with XWayland, its
+# output an X window on an Xvfb of its own, at the scale
+# OMBREL_SESSION_SCALE gives, 1 unless set). The screen is 2560 x 1600
+# logical pixels (kwin: 1280 x 800) unless OMBREL_SESSION_SIZE gives another
+# (WIDTHxHEIGHT). The session's servers end with it, and its runtime folder
+# goes. Where KWin is not installed a kwin session says so and exits 77.
 set -u
 serve=0
 if [ "${1:-}" = --serve ]; then
@@ -18,18 +21,25 @@ if [ "${1:-}" = --serve ]; then
 fi
 kind=${1:-}
 shift
-case $kind in x | wayland | xwayland) ;; *)
-    echo "usage: session.sh [--serve] x|wayland|xwayland [COMMAND...]" >&2
+case $kind in x | wayland | xwayland | kwin) ;; *)
+    echo "usage: session.sh [--serve] x|wayland|xwayland|kwin [COMMAND...]" >&2
     exit 2
     ;;
 esac
+if [ "$kind" = kwin ] && ! command -v kwin_wayland >/dev/null; then
+    echo "No KWin here (kwin_wayland, Debian's kwin-wayland): the session is skipped" >&2
+    exit 77
+fi
 size=${OMBREL_SESSION_SIZE:-2560x1600}
+[ "$kind" = kwin ] && size=${OMBREL_SESSION_SIZE:-1280x800}
 runtime=$(mktemp -d)
 chmod 700 "$runtime"
 servers=()
 finish() {
+    # Each server leads a process group of its own: KWin's starts Xwayland
+    # and the session's bus.
     for pid in "${servers[@]}"; do
-        kill "$pid" 2>/dev/null
+        kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null
     done
     for pid in "${servers[@]}"; do
         wait "$pid" 2>/dev/null
@@ -59,6 +69,49 @@ if [ "$kind" = x ]; then
     export DISPLAY=":$(head -n 1 "$runtime/display")"
     await x_ready "$DISPLAY" || { echo "Xvfb at $DISPLAY refused its first client" >&2; exit 1; }
     unset WAYLAND_DISPLAY WAYLAND_SOCKET
+elif [ "$kind" = kwin ]; then
+    scale=${OMBREL_SESSION_SCALE:-1}
+    device=$(awk -v w="${size%x*}" -v h="${size#*x}" -v s="$scale" 'BEGIN { printf "%dx%d", w * s + 0.5, h * s + 0.5 }')
+    # KWin's output is an X window of its device pixels on an Xvfb of its own,
+    # whose root the session's clients read back (OMBREL_SCREEN_DISPLAY). Its
+    # logical size must be whole: where it is not, KWin maps logical places
+    # to device pixels by a ratio a little off the scale, and its renderer
+    # doubles a column every few hundred.
+    setsid Xvfb -displayfd 1 -noreset -screen 0 "${device}x24" -nolisten tcp >"$runtime/display" 2>/dev/null &
+    servers+=($!)
+    await test -s "$runtime/display" || { echo "Xvfb did not start" >&2; exit 1; }
+    screen=":$(head -n 1 "$runtime/display")"
+    await x_ready "$screen" || { echo "Xvfb at $screen refused its first client" >&2; exit 1; }
+    # The output's scale and mode come from KWin's own output configuration,
+    # windows go to the top-left corner, and KWin draws no decorations (it has
+    # none installed).
+    mkdir -p "$runtime/home/.config"
+    cat >"$runtime/home/.config/kwinoutputconfig.json" <<JSON
+[
+    {"name": "outputs", "data": [{"connectorName": "X11-0", "scale": $scale,
+        "mode": {"width": ${device%x*}, "height": ${device#*x}, "refreshRate": 60000}}]},
+    {"name": "setups", "data": [{"lidClosed": false, "outputs": [{"enabled": true, "outputIndex": 0,
+        "position": {"x": 0, "y": 0}, "priority": 0}]}]}
+]
+JSON
+    # X11 clients through XWayland scale themselves, as KDE sets them to.
+    printf '[Windows]\nPlacement=ZeroCornered\n[Xwayland]\nScale=%s\n' "$scale" >"$runtime/home/.config/kwinrc"
+    # The installed binary's file capabilities can refuse an environment
+    # like this one; a copy has none.
+    cp "$(command -v kwin_wayland)" "$runtime/kwin_wayland"
+    socket=wayland-ombrel
+    printf '#!/bin/sh\nenv >"%s/kwin.env.part" && mv "%s/kwin.env.part" "%s/kwin.env"\nexec sleep 1000000\n' \
+        "$runtime" "$runtime" "$runtime" >"$runtime/inside"
+    chmod +x "$runtime/inside"
+    env -u WAYLAND_DISPLAY -u WAYLAND_SOCKET DISPLAY="$screen" HOME="$runtime/home" XDG_RUNTIME_DIR="$runtime" \
+        setsid dbus-run-session -- "$runtime/kwin_wayland" --x11-display "$screen" --width "${device%x*}" --height "${device#*x}" \
+        --xwayland --socket "$socket" --exit-with-session "$runtime/inside" >"$runtime/kwin.log" 2>&1 &
+    servers+=($!)
+    await test -s "$runtime/kwin.env" || { echo "KWin did not start:" >&2; cat "$runtime/kwin.log" >&2; exit 1; }
+    export XDG_RUNTIME_DIR=$runtime XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=$socket OMBREL_SCREEN_DISPLAY=$screen
+    export DISPLAY=$(sed -n 's/^DISPLAY=//p' "$runtime/kwin.env")
+    # The toolkit's own decoration would move the window's content.
+    export QT_WAYLAND_DISABLE_WINDOWDECORATION=1
 else
     socket=wayland-ombrel
     options=(--backend=headless-backend.so --width="${size%x*}" --height="${size#*x}" --socket="$socket"
@@ -79,7 +132,7 @@ fi
 unset QT_QPA_PLATFORM XAUTHORITY
 
 if [ $serve = 1 ]; then
-    for name in DISPLAY WAYLAND_DISPLAY XDG_RUNTIME_DIR XDG_SESSION_TYPE; do
+    for name in DISPLAY WAYLAND_DISPLAY XDG_RUNTIME_DIR XDG_SESSION_TYPE OMBREL_SCREEN_DISPLAY QT_WAYLAND_DISABLE_WINDOWDECORATION; do
         [ -n "${!name:-}" ] && echo "$name=${!name}"
     done
     echo ready
