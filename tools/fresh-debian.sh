@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# tools/fresh-debian.sh RELEASE [ROOT]
+# tools/fresh-debian.sh [--allow-expired] RELEASE [ROOT]
 #
 # Tries the two commands as a newcomer would on a fresh machine: makes a
-# minimal root of a Debian release (bookworm or 12, trixie or 13) with
-# debootstrap, from the Debian mirror this machine's apt already uses,
+# minimal root of a Debian release (bookworm or 12, trixie or 13, forky or
+# testing) with debootstrap, from the Debian mirror this machine's apt uses,
 # clones the committed tree into it with ../shared beside it, and runs
 # ./run and then ./test inside. Prints what passed and what failed; exits
 # non-zero when anything failed. Needs root (it asks sudo otherwise) and
@@ -11,6 +11,8 @@
 #
 # ROOT defaults to /var/tmp/ombrel-fresh-RELEASE; it is made anew on every
 # run and left behind for a look afterwards (logs in ROOT/work/logs).
+# --allow-expired lets apt in the root take a mirror's Release file past
+# its Valid-Until date, as a snapshot mirror serves it; off by default.
 #   tools/fresh-debian.sh --enter ROOT [COMMAND...]
 # runs a shell (or COMMAND) in such a root, with the same mounts.
 set -euo pipefail
@@ -20,7 +22,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 usage() {
-    sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -52,11 +54,17 @@ if [ "${1:-}" = "--enter" ]; then
     exit
 fi
 
+expired=0
+if [ "${1:-}" = "--allow-expired" ]; then
+    expired=1
+    shift
+fi
 [ $# -ge 1 ] && [ $# -le 2 ] || usage
 case $1 in
     12|bookworm) release=bookworm number=12 ;;
     13|trixie) release=trixie number=13 ;;
-    *) echo "Unknown release \"$1\": give bookworm (12) or trixie (13)" >&2; exit 2 ;;
+    14|forky|testing) release=forky number=14 ;;
+    *) echo "Unknown release \"$1\": give bookworm (12), trixie (13) or forky (testing)" >&2; exit 2 ;;
 esac
 root=${2:-/var/tmp/ombrel-fresh-$release}
 repo=$(git -C "$(dirname "$0")/.." rev-parse --show-toplevel)
@@ -134,9 +142,13 @@ make_root() {
     debootstrap --variant=minbase "$release" "$root" "$mirror"
     {
         echo "deb $mirror $release main"
-        echo "deb $mirror $release-updates main"
+        # Testing has no updates suite of its own.
+        [ "$release" = forky ] || echo "deb $mirror $release-updates main"
         [ -z "$security" ] || echo "deb $security $release-security main"
     } >"$root/etc/apt/sources.list"
+    if [ $expired = 1 ]; then
+        echo 'Acquire::Check-Valid-Until "false";' >"$root/etc/apt/apt.conf.d/99ombrel-expired"
+    fi
 }
 
 # A clone of what is committed, as a newcomer gets it, and shared/ as laid.
