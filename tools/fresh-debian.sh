@@ -138,8 +138,14 @@ report() {
     exit $failed
 }
 
+# The steps run where errexit does not reach (step's "|| status"): each
+# failure is returned by hand.
 make_root() {
-    debootstrap --variant=minbase "$release" "$root" "$mirror"
+    # An older debootstrap knows no script by a newer release's name; every
+    # release after the last it knows is made as sid is.
+    local script=/usr/share/debootstrap/scripts/$release
+    [ -e "$script" ] || script=/usr/share/debootstrap/scripts/sid
+    debootstrap --variant=minbase "$release" "$root" "$mirror" "$script" || return 1
     {
         echo "deb $mirror $release main"
         # Testing has no updates suite of its own.
@@ -153,8 +159,8 @@ make_root() {
 
 # A clone of what is committed, as a newcomer gets it, and shared/ as laid.
 clone_tree() {
-    git clone --quiet --no-hardlinks "$repo" "$root/work/main"
-    cp -a "$shared" "$root/work/shared"
+    git clone --quiet --no-hardlinks "$repo" "$root/work/main" || return 1
+    cp -a "$shared" "$root/work/shared" || return 1
     git -C "$root/work/main" log -1 --format='cloned %h %s'
 }
 
