@@ -1,10 +1,16 @@
-// makefibre OUTPUT [WIDTH [HEIGHT]]
+// makefibre OUTPUT [WIDTH [HEIGHT [KIND]]]
 // Draws a deterministic fibre-like test image: tangled bright strands of
 // varying brightness over a darker, noisy background. The same arguments
-// always give the same bytes, whatever the platform.
+// always give the same bytes, whatever the platform. KIND is rgb (the
+// default), alpha (the strands over transparency) or grey-ramp (no strands:
+// a grey ramp down the rows, as a stitched field's empty margin, which
+// compresses to almost nothing). The format follows OUTPUT's extension:
+// .bmp or .png.
 
 #include <QColor>
+#include <QByteArray>
 #include <QImage>
+#include <QString>
 
 #include <algorithm>
 #include <cmath>
@@ -37,7 +43,13 @@ private:
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: makefibre OUTPUT [WIDTH [HEIGHT]]\n");
+        std::fprintf(stderr, "usage: makefibre OUTPUT [WIDTH [HEIGHT [rgb|alpha|grey-ramp]]]\n");
+        return 2;
+    }
+    const QString kind = argc > 4 ? QString(argv[4]) : QString("rgb");
+    const QByteArray format = QString(argv[1]).endsWith(".png", Qt::CaseInsensitive) ? "PNG" : "BMP";
+    if (kind != "rgb" && kind != "alpha" && kind != "grey-ramp") {
+        std::fprintf(stderr, "makefibre: KIND must be rgb, alpha or grey-ramp\n");
         return 2;
     }
     // Square unless a height is given: stitched fields are wider than tall.
@@ -47,6 +59,16 @@ int main(int argc, char **argv)
     if (width < 16 || height < 16 || width > 65535 || height > 65535) {
         std::fprintf(stderr, "makefibre: WIDTH and HEIGHT must be 16..65535\n");
         return 2;
+    }
+    if (kind == "grey-ramp") {
+        QImage ramp(width, height, QImage::Format_Grayscale8);
+        for (int py = 0; py < height; ++py)
+            std::fill_n(ramp.scanLine(py), width, uchar(16 + 200 * py / height));
+        if (!ramp.save(argv[1], format)) {
+            std::fprintf(stderr, "makefibre: cannot write %s\n", argv[1]);
+            return 1;
+        }
+        return 0;
     }
     Random random(20261207);
     std::vector<float> light(std::size_t(width) * height, 0.0f);
@@ -81,17 +103,19 @@ int main(int argc, char **argv)
         }
     }
 
-    QImage image(width, height, QImage::Format_RGB32);
+    const bool alpha = kind == "alpha";
+    QImage image(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     for (int py = 0; py < height; ++py) {
         QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(py));
         for (int px = 0; px < width; ++px) {
             const double background = 0.10 + 0.05 * std::sin(px * 0.011 + py * 0.007) + random.range(-0.05, 0.05);
             const double v = std::clamp(background + light[std::size_t(py) * width + px], 0.0, 1.0);
-            // A faint warm cast, as stained fibres under a lamp.
-            row[px] = qRgb(int(v * 255), int(v * 240), int(v * 215));
+            // A faint warm cast, as stained fibres under a lamp; with alpha,
+            // the strands opaque and the background nearly clear.
+            row[px] = qRgba(int(v * 255), int(v * 240), int(v * 215), alpha ? int(v * 255) : 255);
         }
     }
-    if (!image.save(argv[1], "BMP")) {
+    if (!image.save(argv[1], format)) {
         std::fprintf(stderr, "makefibre: cannot write %s\n", argv[1]);
         return 1;
     }

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Peak resident memory and time to the first frame, both builds, for the
+# images whose memory is the question: the 8192 x 8192 sample, 20000 x 3355
+# (tiles), a 30000 x 30000 grey PNG that compresses to almost nothing, and an
+# 8192 x 8192 PNG with alpha. Beside each, the pixmap plus the texture (4
+# bytes a pixel each), which showing an image cannot do without. The builds
+# and images alternate run by run; medians of BENCH_RUNS (3) runs. Prints a
+# Markdown table. BENCH_TREES lists the trees to measure side by side, each
+# LABEL:QT5-BUILD:QT6-BUILD (another checkout's builds, say); this tree's
+# build and build-qt6 unless set.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/setup.sh
+runs=${BENCH_RUNS:-3}
+IFS=";" read -r -a trees <<<"${BENCH_TREES:-this tree:$PWD/build:$PWD/build-qt6}"
+data=$PWD/build/bench-data
+results=$(mktemp)
+trap 'rm -f "$results"' EXIT
+images=(8192x8192.bmp:rgb 20000x3355.bmp:rgb 30000x30000.png:grey-ramp 8192x8192.png:alpha)
+for image in "${images[@]}"; do
+    name=${image%%:*} kind=${image#*:} size=${name%.*}
+    folder="$data/memory-$name-$kind"
+    mkdir -p "$folder"
+    cp sample/test.frag "$folder/"
+    [ -f "$folder/fibre.bmp" ] || build/tools/makefibre "$folder/fibre.${name##*.}" ${size%x*} ${size#*x} "$kind"
+    # Any image serves as fibre.bmp, whatever its format.
+    [ -f "$folder/fibre.bmp" ] || mv "$folder/fibre.${name##*.}" "$folder/fibre.bmp"
+done
+
+for round in $(seq "$runs"); do
+    for image in "${images[@]}"; do
+        name=${image%%:*} kind=${image#*:}
+        for tree in "${trees[@]}"; do
+            IFS=: read -r label qt5 qt6 <<<"$tree"
+            for qt in 5 6; do
+                dir=$qt5; [ $qt = 6 ] && dir=$qt6
+                OMBREL_SESSION_SIZE=1920x1080 MESA_SHADER_CACHE_DISABLE=true headless env FIRSTFRAME_LIB="$PWD/build/bench/libfirstframe.so" \
+                    build/bench/bench_startup --runs 1 "$data/memory-$name-$kind" "$dir/ombrel-gl" |
+                    sed "s|^|$label\tQt $qt\t$name $kind\t|" | tee -a "$results" >&2
+            done
+        done
+    done
+done
+
+# Columns: tree build image startup program runs ms KiB slowest
+awk -F'\t' '
+function median(list,   n, i, j, t, a) { n = split(list, a, " ")
+    for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] + 0 < a[i] + 0) { t = a[i]; a[i] = a[j]; a[j] = t }
+    return a[int((n + 1) / 2)] }
+{ k = $3 "|" $2 "|" $1; if (!(k in seen)) { seen[k] = 1; order[++n] = k }; ms[k] = ms[k] " " $7; kib[k] = kib[k] " " $8 }
+END {
+    print "| image | build | tree | start ms | peak MiB | pixmap + texture MiB | peak / (pixmap + texture) |"
+    print "|---|---|---|---:|---:|---:|---:|"
+    for (i = 1; i <= n; i++) { split(order[i], f, "|"); split(f[1], g, " "); split(g[1], d, "[x.]")
+        need = d[1] * d[2] * 8 / 1048576; peak = median(kib[order[i]]) / 1024
+        printf "| %s %s | %s | %s | %.0f | %.0f | %.0f | %.2f |\n", g[1], g[2], f[2], f[3], median(ms[order[i]]), peak, need, peak / need }
+}' "$results"
