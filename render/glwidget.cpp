@@ -41,7 +41,9 @@ GLWidget::GLWidget(QWidget *parent, ImageLoader &&loading)
       pixmap(QPixmap::fromImage(loading.take())),
       threshold(initialThreshold)
 {
-    if (pixmap.isNull()) {
+    if (!loading.refusal().isEmpty()) {
+        qDebug().noquote() << loading.refusal();
+    } else if (pixmap.isNull()) {
         qDebug().noquote() << QString("Cannot load the image \"%1\" in %2: the view draws no image")
                                   .arg(imageFile, QDir::currentPath());
     }
@@ -111,7 +113,10 @@ void GLWidget::initializeGL()
     // size), so the image is only ever drawn at one texel per pixel or
     // larger, and a smaller level is never sampled. Making them took a
     // quarter of the start-up at 8192 x 8192 and a third more texture memory.
-    if (qMax(pixmap.width(), pixmap.height()) <= limits.largestTexture()) {
+    // A drawable the driver cannot make is never drawn into, so nothing goes
+    // up for it (Qt 5's view is as large as the image, and never smaller).
+    const bool drawn = limits.fits(drawableSize());
+    if (drawn && qMax(pixmap.width(), pixmap.height()) <= limits.largestTexture()) {
         uploadImage(pixmap);
         // Linear filtering at the image's edges blends in what lies beyond
         // them: the default repeat brought the opposite edge into the
@@ -119,7 +124,7 @@ void GLWidget::initializeGL()
         // is the edge itself, as the tiles have it.
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    } else {
+    } else if (drawn) {
         tiles.upload(pixmap.toImage(), limits.largestTexture());
     }
     fragShader.use();

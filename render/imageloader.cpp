@@ -1,4 +1,5 @@
 #include "render/imageloader.h"
+#include "render/memorybudget.h"
 #include "render/toolkit.h"
 
 #include <QFileInfo>
@@ -50,9 +51,9 @@ void makeResident(std::uintptr_t begin, std::uintptr_t end, bool fromEnd)
 ImageLoader::ImageLoader(const QString &fileName)
     : file(fileName)
 {
-    Toolkit::allowLargeImages();
+    Toolkit::limitImages(MemoryBudget::availableBytes());
     try {
-        worker = std::thread([this] { image = load(file); });
+        worker = std::thread([this] { image = load(file, &refused); });
     } catch (const std::system_error &) {
         // No thread to be had: take() decodes on the caller's.
     }
@@ -69,16 +70,28 @@ QImage ImageLoader::take()
     if (worker.joinable())
         worker.join();
     else if (!taken)
-        image = load(file);
+        image = load(file, &refused);
     taken = true;
     return std::move(image);
 }
 
-QImage ImageLoader::load(const QString &fileName)
+QImage ImageLoader::load(const QString &fileName, QString *refusal)
 {
     QImageReader reader(fileName);
     const QSize size = reader.size();
     const QImage::Format format = reader.imageFormat();
+    // What the header claims is what the decoder allocates, however little
+    // the file holds; a top-down BMP reports a negative height.
+    const QSize claimed(qAbs(size.width()), qAbs(size.height()));
+    if (!claimed.isEmpty()) {
+        const qint64 needed = MemoryBudget::peakBytes(claimed, format);
+        const qint64 available = MemoryBudget::availableBytes();
+        if (available >= 0 && needed > available) {
+            if (refusal)
+                *refusal = MemoryBudget::refusal(fileName, claimed, needed, available);
+            return QImage();
+        }
+    }
     // A top-down BMP reports a negative height until it is read.
     if (size.isEmpty() || format == QImage::Format_Invalid)
         return reader.read();

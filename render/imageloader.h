@@ -10,7 +10,9 @@
 // the file as QPixmap's own loading does, on a thread of its own from
 // construction on, so that the decoding overlaps what its owner does
 // meanwhile (the OpenGL view's base loads the driver). take() waits for the
-// image: the reader's own, pixel for pixel, or null where the reader fails.
+// image: the reader's own, pixel for pixel, or null where the reader fails
+// or where showing it would take more memory than the process can have,
+// which its header tells before anything is decoded.
 class ImageLoader
 {
 public:
@@ -21,16 +23,20 @@ public:
 
     // Once: the image is handed over.
     QImage take();
+    // After take(): the line that says why the image was not decoded, where
+    // the machine cannot hold it; empty otherwise.
+    QString refusal() const { return refused; }
 
-    // The decoding itself, on the calling thread. Decoding into fresh
-    // memory takes a page fault every 4 KiB of output, a third of the time
-    // of a large micrograph: a helper thread makes the image's pages
-    // resident ahead of the decoder.
-    static QImage load(const QString &fileName);
+    // The decoding itself, on the calling thread, and the line of a refusal
+    // where asked. Decoding into fresh memory takes a page fault every 4 KiB
+    // of output, a third of the time of a large micrograph: a helper thread
+    // makes the image's pages resident ahead of the decoder.
+    static QImage load(const QString &fileName, QString *refusal = nullptr);
 
 private:
     QString file;
     QImage image;
+    QString refused;
     bool taken = false;
     std::thread worker;
 };

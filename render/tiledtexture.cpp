@@ -1,6 +1,7 @@
 #include <epoxy/gl.h>
 
 #include "render/tiledtexture.h"
+#include "render/textureupload.h"
 
 #include <algorithm>
 
@@ -50,10 +51,6 @@ void TiledTexture::upload(const QImage &image, int largest)
     imageSize = image.size();
     if (image.isNull() || largest < 3)
         return;
-    // Opaque and straight-alpha pixels go up as they stand, as BGRA words;
-    // others a block at a time, converted as the toolkit's own upload would.
-    const bool direct = image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32;
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     const std::vector<int> columns = starts(image.width(), largest - 2);
     const std::vector<int> rows = starts(image.height(), largest - 2);
     for (std::size_t r = 0; r + 1 < rows.size(); ++r)
@@ -69,22 +66,10 @@ void TiledTexture::upload(const QImage &image, int largest)
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, part.width() + 2, part.height() + 2, 0, GL_BGRA,
                          GL_UNSIGNED_BYTE, nullptr);
             for (const Run &y : runs(part.top(), part.height(), image.height()))
-                for (const Run &x : runs(part.left(), part.width(), image.width())) {
-                    const QRect block(x.from, y.from, x.length, y.length);
-                    const QImage source = direct ? image : image.copy(block).convertToFormat(QImage::Format_ARGB32);
-                    const QPoint origin = direct ? block.topLeft() : QPoint(0, 0);
-                    glPixelStorei(GL_UNPACK_ROW_LENGTH, int(source.bytesPerLine() / 4));
-                    glPixelStorei(GL_UNPACK_SKIP_PIXELS, origin.x());
-                    glPixelStorei(GL_UNPACK_SKIP_ROWS, origin.y());
-                    glTexSubImage2D(GL_TEXTURE_2D, 0, x.to, y.to, x.length, y.length, GL_BGRA, GL_UNSIGNED_BYTE,
-                                    source.constBits());
-                }
+                for (const Run &x : runs(part.left(), part.width(), image.width()))
+                    TextureUpload::write(image, QRect(x.from, y.from, x.length, y.length), QPoint(x.to, y.to));
             tiles.push_back(tile);
         }
-    // The unpacking state is the toolkit's as well.
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
-    glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
 }
 
 void TiledTexture::release()

@@ -10,9 +10,9 @@ class QScrollArea;
 // about; each toolkit's folder holds its answers.
 namespace Toolkit {
 
-// Before an image is read: lets the reader decode the largest image a
-// texture can hold.
-void allowLargeImages();
+// Before an image is read: lets the reader make images of up to this many
+// bytes, what the process can have (no limit where that is unknown, -1).
+void limitImages(qint64 bytes);
 
 // Whether the toolkit's reader would refuse to make an image of this size
 // and format itself.

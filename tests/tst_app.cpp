@@ -3,8 +3,11 @@
 
 #include "app/platform.h"
 #include "appprocess.h"
+#include "render/memorybudget.h"
 #include "support.h"
 
+#include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QtTest>
 
@@ -23,7 +26,36 @@ private slots:
     void startsAndClosesWithZero();
     void refusesOldOpenGL();
     void reportsMissingData();
+    void holdsWhatItsBudgetSays_data();
+    void holdsWhatItsBudgetSays();
 };
+
+namespace {
+
+// The peak resident memory of ombrel-gl up to its first frame showing an
+// image, in bytes; -1 where none came. The benchmarks' first-frame library
+// notes it and ends the process: no frame is read back, which would make the
+// whole of Qt 5's image-sized drawable resident.
+qint64 peakShowing(const QImage &image, const char *format)
+{
+    DataDir dir;
+    if (!image.save(dir.path() + "/fibre.bmp", format) || !dir.copySample("test.frag"))
+        return -1;
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LD_PRELOAD", OMBREL_FIRSTFRAME);
+    env.insert("FIRSTFRAME_OUT", dir.path() + "/first");
+    app.setProcessEnvironment(env);
+    app.setWorkingDirectory(dir.path());
+    app.start(QString(OMBREL_GL), QStringList());
+    QFile first(dir.path() + "/first");
+    if (!app.waitForFinished(60000) || !first.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> figures = first.readAll().simplified().split(' ');
+    return figures.size() == 2 ? figures[1].toLongLong() * 1024 : -1;
+}
+
+} // namespace
 
 void TestApp::startsOnce_data()
 {
@@ -152,6 +184,45 @@ void TestApp::reportsMissingData()
     const QString folder = QDir(dir.path()).canonicalPath();
     QCOMPARE(lines.filter("\"fibre.bmp\"").filter(folder).size(), 1);
     QCOMPARE(lines.filter("\"test.frag\"").filter(folder).size(), 1);
+}
+
+void TestApp::holdsWhatItsBudgetSays_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("opaque BMP, 4096 x 4096") << int(QImage::Format_RGB32) << QByteArray("BMP");
+    QTest::newRow("grey PNG, 4096 x 4096") << int(QImage::Format_Grayscale8) << QByteArray("PNG");
+    QTest::newRow("PNG with alpha, 4096 x 4096") << int(QImage::Format_ARGB32) << QByteArray("PNG");
+}
+
+// Showing an image takes, above what the process takes with next to no
+// image, what its memory budget says: the pixmap and the texture, and no
+// copy of the image besides.
+void TestApp::holdsWhatItsBudgetSays()
+{
+#if defined(__SANITIZE_ADDRESS__) || !defined(OMBREL_FIRSTFRAME)
+    QSKIP("The sanitizers' own memory hides the viewer's; their build has no benchmarks' first-frame library");
+#else
+    QFETCH(int, format);
+    QFETCH(QByteArray, file);
+    QImage image(4096, 4096, QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            row[x] = qRgba(x / 16, y / 16, (x + y) / 32, 64 + y / 32);
+    }
+    image = image.convertToFormat(QImage::Format(format));
+    const qint64 bare = peakShowing(filled(16, 16, qRgb(1, 2, 3)), "BMP");
+    const qint64 showing = peakShowing(image, file);
+    QVERIFY(bare > 0 && showing > 0);
+    const qint64 budget = MemoryBudget::peakBytes(image.size(), QImage::Format(format));
+    const qint64 pixmapAndTexture = qint64(image.width()) * image.height() * 8;
+    const QString figures = QString("%1 MiB above the bare process's %2 MiB; the budget says %3 MiB")
+                                .arg((showing - bare) >> 20).arg(bare >> 20).arg(budget >> 20);
+    qInfo("%s", qPrintable(figures));
+    QVERIFY2(showing - bare <= pixmapAndTexture + pixmapAndTexture / 10, qPrintable(figures));
+    QVERIFY2(showing - bare >= budget - budget / 10, qPrintable(figures));
+#endif
 }
 
 QTEST_MAIN(TestApp)

@@ -5,14 +5,17 @@
 #include <epoxy/gl.h>
 
 #include "render/imageloader.h"
+#include "render/memorybudget.h"
 #include "render/toolkit.h"
 
+#include "app/window.h"
 #include "support.h"
 
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,8 +23,8 @@ namespace {
 
 enum class Pixels { Defined, Undefined };
 
-// A BMP header claiming width x height pixels of 24 bits, bottom up,
-// followed by only the given number of rows.
+// A BMP header claiming width x height pixels of 24 bits, bottom up (top
+// down for a negative height), followed by only the given number of rows.
 QByteArray claimingBmp(int width, int height, int rows)
 {
     const quint32 rowBytes = (width * 3 + 3) / 4 * 4;
@@ -29,9 +32,9 @@ QByteArray claimingBmp(int width, int height, int rows)
     QDataStream out(&bmp, QIODevice::WriteOnly);
     out.setByteOrder(QDataStream::LittleEndian);
     out.writeRawData("BM", 2);
-    out << quint32(54 + rowBytes * height) << quint32(0) << quint32(54);
+    out << quint32(54 + rowBytes * qAbs(height)) << quint32(0) << quint32(54);
     out << quint32(40) << qint32(width) << qint32(height) << quint16(1) << quint16(24)
-        << quint32(0) << quint32(rowBytes * height) << qint32(0) << qint32(0) << quint32(0) << quint32(0);
+        << quint32(0) << quint32(rowBytes * qAbs(height)) << qint32(0) << qint32(0) << quint32(0) << quint32(0);
     bmp.append(QByteArray(int(rowBytes) * rows, '\x5a'));
     return bmp;
 }
@@ -46,6 +49,32 @@ QImage pattern(int width, int height, QImage::Format format)
             image.setPixel(x, y, qRgba(x * 7, y * 3, (x ^ y) & 0xff, format == QImage::Format_ARGB32 ? (x + y) & 0xff : 0xff));
     return image;
 }
+
+// The files the memory budget reads, in a folder of their own while it
+// lives: MemAvailable, the process's cgroups and their limits and usages.
+class FakeSystem
+{
+public:
+    FakeSystem(qint64 memAvailableKiB, const QByteArray &cgroups, const QList<QPair<QString, QByteArray>> &files)
+    {
+        // A kernel before 3.14 gives no MemAvailable.
+        write("proc/meminfo", "MemTotal:       24000000 kB\n"
+                                  + (memAvailableKiB < 0 ? QByteArray() : "MemAvailable:   " + QByteArray::number(memAvailableKiB) + " kB\n"));
+        write("proc/self/cgroup", cgroups);
+        for (const auto &[path, bytes] : files)
+            write(path, bytes);
+        MemoryBudget::setRoot(dir.path());
+    }
+    ~FakeSystem() { MemoryBudget::setRoot("/"); }
+
+private:
+    void write(const QString &path, const QByteArray &bytes)
+    {
+        QDir(dir.path()).mkpath(QFileInfo(path).path());
+        writeFile(dir.filePath(path), bytes);
+    }
+    QTemporaryDir dir;
+};
 
 long peakResidentKiB()
 {
@@ -70,6 +99,10 @@ private slots:
     void decodesAsReader_data();
     void decodesAsReader();
     void keepsReadersAllocationLimit();
+    void readsWhatProcessCanHave_data();
+    void readsWhatProcessCanHave();
+    void refusesWhatMachineCannotHold_data();
+    void refusesWhatMachineCannotHold();
 
 private:
     QTemporaryDir made;
@@ -78,7 +111,7 @@ private:
 void TestImageLoader::initTestCase()
 {
     // What the view decodes, the reader here decodes too.
-    Toolkit::allowLargeImages();
+    Toolkit::limitImages(MemoryBudget::availableBytes());
     QVERIFY(made.isValid());
     const QString dir = made.path() + '/';
     QVERIFY(pattern(2048, 1536, QImage::Format_RGB32).save(dir + "rgb24-2048x1536.bmp"));
@@ -96,6 +129,14 @@ void TestImageLoader::initTestCase()
     QVERIFY(writeFile(dir + "truncated-header.bmp", bytes.left(30)));
     QVERIFY(writeFile(dir + "empty.bmp", QByteArray()));
     QVERIFY(writeFile(dir + "claims-8192x8192.bmp", claimingBmp(8192, 8192, 1)));
+    // Rows from the top: the header's height is negative.
+    QVERIFY(writeFile(dir + "claims-8192x8192-top-down.bmp", claimingBmp(8192, -8192, 1)));
+    // Almost nothing in the file, 36 million pixels in the image.
+    QImage ramp(6000, 6000, QImage::Format_Grayscale8);
+    for (int y = 0; y < ramp.height(); ++y)
+        std::fill_n(ramp.scanLine(y), ramp.width(), uchar(y / 24));
+    QVERIFY(ramp.save(dir + "ramp-6000x6000.png"));
+    QVERIFY(QFileInfo(dir + "ramp-6000x6000.png").size() < 200 * 1024);
     QVERIFY(QDir(made.path()).mkdir("directory.bmp"));
 }
 
@@ -193,6 +234,117 @@ void TestImageLoader::keepsReadersAllocationLimit()
 #else
     QSKIP("Qt 5's reader has no allocation limit");
 #endif
+}
+
+void TestImageLoader::readsWhatProcessCanHave_data()
+{
+    QTest::addColumn<qint64>("memAvailableKiB");
+    QTest::addColumn<QByteArray>("cgroups");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<qint64>("available");
+
+    const QByteArray v2 = "0::/user.slice/app.scope\n";
+    const QByteArray v1 = "9:memory:/process_api/job\n4:cpu,cpuacct:/\n0::/\n";
+    const QString scope = "sys/fs/cgroup/user.slice/app.scope/";
+    const QString job = "sys/fs/cgroup/memory/process_api/job/";
+    QTest::newRow("no cgroup limit: MemAvailable") << qint64(4000000) << QByteArray("0::/\n") << QStringList() << qint64(4096000000);
+    QTest::newRow("v2 limit under MemAvailable") << qint64(8000000) << v2
+        << QStringList{scope + "memory.max=4294967296", scope + "memory.current=1073741824"} << qint64(3221225472);
+    QTest::newRow("v2 without a limit") << qint64(8000000) << v2
+        << QStringList{scope + "memory.max=max", scope + "memory.current=1073741824"} << qint64(8192000000);
+    QTest::newRow("v2 limit on a parent") << qint64(8000000) << v2
+        << QStringList{scope + "memory.max=max", scope + "memory.current=100", "sys/fs/cgroup/user.slice/memory.max=2000000000",
+                       "sys/fs/cgroup/user.slice/memory.current=500000000"} << qint64(1500000000);
+    QTest::newRow("v2 limit over MemAvailable") << qint64(1000) << v2
+        << QStringList{scope + "memory.max=4294967296", scope + "memory.current=0"} << qint64(1024000);
+    QTest::newRow("v2 usage past the limit") << qint64(8000000) << v2
+        << QStringList{scope + "memory.max=1000", scope + "memory.current=2000"} << qint64(0);
+    QTest::newRow("v1 limit") << qint64(8000000) << v1
+        << QStringList{job + "memory.limit_in_bytes=4294967296", job + "memory.usage_in_bytes=294967296"} << qint64(4000000000);
+    QTest::newRow("v1 without a limit") << qint64(8000000) << v1
+        << QStringList{job + "memory.limit_in_bytes=9223372036854771712", job + "memory.usage_in_bytes=1735262208"}
+        << qint64(8192000000);
+    QTest::newRow("nothing to read") << qint64(-1) << QByteArray() << QStringList() << qint64(-1);
+}
+
+// What the process can have: MemAvailable or, where smaller, what the
+// cgroups' limits leave it.
+void TestImageLoader::readsWhatProcessCanHave()
+{
+    QFETCH(qint64, memAvailableKiB);
+    QFETCH(QByteArray, cgroups);
+    QFETCH(QStringList, files);
+    QFETCH(qint64, available);
+    QList<QPair<QString, QByteArray>> contents;
+    for (const QString &file : files)
+        contents.append({file.section('=', 0, 0), file.section('=', 1).toUtf8() + '\n'});
+    FakeSystem system(memAvailableKiB, cgroups, contents);
+    QCOMPARE(MemoryBudget::availableBytes(), available);
+}
+
+void TestImageLoader::refusesWhatMachineCannotHold_data()
+{
+    QTest::addColumn<QString>("path");
+    // Bytes the process can have past the image's peak (negative: short).
+    QTest::addColumn<qint64>("spare");
+    QTest::addColumn<bool>("refused");
+
+    const QString dir = made.path() + '/';
+    QTest::newRow("fits to the byte") << dir + "rgb24-2048x1536.bmp" << qint64(0) << false;
+    QTest::newRow("a byte past") << dir + "rgb24-2048x1536.bmp" << qint64(-1) << true;
+    QTest::newRow("grey PNG, a byte past") << dir + "grey-1500x1000.png" << qint64(-1) << true;
+    QTest::newRow("PNG with alpha, a byte past") << dir + "argb-1000x700.png" << qint64(-1) << true;
+    // The header's claim is what the decoder would allocate.
+    QTest::newRow("header claiming 8192 x 8192 over one row, past") << dir + "claims-8192x8192.bmp" << qint64(-1) << true;
+    QTest::newRow("header claiming 8192 x 8192 over one row, within") << dir + "claims-8192x8192.bmp" << qint64(0) << false;
+    QTest::newRow("top-down header claiming 8192 x 8192, past") << dir + "claims-8192x8192-top-down.bmp" << qint64(-1) << true;
+    QTest::newRow("highly compressed PNG, past") << dir + "ramp-6000x6000.png" << qint64(-1) << true;
+}
+
+// Past what the process can have, one line and no image; within it, the
+// reader's image. The window on an image past it says that line alone,
+// draws no image and goes on: one frame for each slider change.
+void TestImageLoader::refusesWhatMachineCannotHold()
+{
+    QFETCH(QString, path);
+    QFETCH(qint64, spare);
+    QFETCH(bool, refused);
+    QImageReader header(path);
+    const QSize size(header.size().width(), qAbs(header.size().height()));
+    const qint64 peak = MemoryBudget::peakBytes(size, header.imageFormat());
+    // Usage and a limit in bytes: the cgroup says what the process can have
+    // to the byte.
+    const qint64 usage = 123456789;
+    FakeSystem system(64 << 20, "0::/\n", {{"sys/fs/cgroup/memory.max", QByteArray::number(usage + peak + spare)},
+                                           {"sys/fs/cgroup/memory.current", QByteArray::number(usage)}});
+    QCOMPARE(MemoryBudget::availableBytes(), peak + spare);
+    QString why;
+    const QImage image = ImageLoader::load(path, &why);
+    if (!refused) {
+        QCOMPARE(image.isNull(), QImageReader(path).read().isNull());
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        return;
+    }
+    QVERIFY(image.isNull());
+    const QString line = QString("The image \"%1\" is %2 x %3 pixels: showing it needs %4 bytes of memory, more than the %5 "
+                                 "bytes this process can have now, so the view draws no image")
+                             .arg(path).arg(size.width()).arg(size.height()).arg(peak).arg(peak - 1);
+    QCOMPARE(why, line);
+
+    DataDir dir;
+    QVERIFY(QFile::copy(path, dir.path() + "/fibre.bmp"));
+    QVERIFY(dir.write("test.frag", stepShader));
+    MessageLog log;
+    Window window;
+    const int shown = framegrabFrames();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window) && frameAfter(shown));
+    auto *slider = window.findChild<QSlider *>();
+    const int frames = framegrabFrames();
+    for (int value : {10, 20, 30})
+        slider->setValue(value);
+    QCOMPARE(framegrabFrames(), frames + 3);
+    QCOMPARE(log.messages, QStringList{QString(line).replace(path, "fibre.bmp")});
 }
 
 QTEST_MAIN(TestImageLoader)

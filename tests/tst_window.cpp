@@ -388,6 +388,10 @@ void TestWindow::showsImage()
             slider->setValue(value);
         QCOMPARE(framegrabFrames(), frames + 3);
         QVERIFY2(log.matching("glError").isEmpty(), qPrintable(log.messages.join('\n')));
+        // Nothing went up that the view cannot draw: no texture, no tile.
+        view->makeCurrent();
+        for (GLuint name = 1; name <= 64; ++name)
+            QVERIFY2(!glIsTexture(name), qPrintable(QString("texture %1 exists").arg(name)));
         return;
     }
 

@@ -3,8 +3,9 @@
 #include <QCoreApplication>
 #include <QScrollArea>
 
-// Qt 5's reader decodes an image of any size.
-void Toolkit::allowLargeImages()
+// Qt 5's reader has no limit of its own; the view's memory budget stands
+// before it.
+void Toolkit::limitImages(qint64)
 {
 }
 

@@ -19,12 +19,14 @@ class ToolkitView : public QGLWidget
 
 public:
     explicit ToolkitView(QWidget *parent);
+    ~ToolkitView() override;
 
 protected:
     // A finished frame now, as the slider's every change needs.
     void repaintNow();
     // Uploads an image that fits one texture, linearly filtered, and
-    // leaves it bound; the toolkit keeps it with the context.
+    // leaves it bound; the toolkit keeps it with the context, or the view
+    // where it goes up without the toolkit.
     void uploadImage(const QPixmap &pixmap);
     // The part of the view the drawable covers, in the view's logical
     // pixels (all of it), and the drawable's size in device pixels.
@@ -32,6 +34,10 @@ protected:
     QSize drawableSize() const;
     // What shows an image whose drawable is past the largest side here.
     QString whatWorks(const QSize &image, int largest) const;
+
+private:
+    // The texture of an image with alpha, made by the view.
+    GLuint ownTexture = 0;
 };
 
 #endif

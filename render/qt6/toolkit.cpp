@@ -3,12 +3,16 @@
 
 #include <QImageReader>
 
-void Toolkit::allowLargeImages()
+#include <algorithm>
+#include <climits>
+
+void Toolkit::limitImages(qint64 bytes)
 {
-    // Qt 6 refuses to decode images of more than 128 MB, which a micrograph
-    // of 8192 x 8192 pixels already is; Qt 5 has no such limit, and the view
-    // shows every image its tiles and memory allow on either.
-    QImageReader::setAllocationLimit(0);
+    // Qt 6 refuses by default to decode images of more than 128 MB, which a
+    // micrograph of 8192 x 8192 pixels already is: the limit is what the
+    // process can have instead, behind the view's own budget, which says
+    // more.
+    QImageReader::setAllocationLimit(bytes < 0 ? 0 : int(std::clamp<qint64>(bytes >> 20, 1, INT_MAX)));
 }
 
 bool Toolkit::readerRefuses(const QSize &size, QImage::Format format)

@@ -2,44 +2,33 @@
 
 #include "toolkitview.h"
 #include "render/seenpart.h"
+#include "render/textureupload.h"
 #include "surfacewindow.h"
 
 #include <QEvent>
 #include <QImage>
 #include <QOpenGLContext>
-#include <QOpenGLPixelTransferOptions>
 #include <QOpenGLTexture>
 #include <QPixmap>
 #include <QWindow>
 
 namespace {
 
-// An opaque image, what a micrograph decodes to, goes up from its own
-// pixels: QOpenGLTexture's upload from a QImage would first copy every
-// image into RGBA8888, a second image-sized buffer (256 MiB at 8192 x 8192)
-// and a pass over it. Other layouts are converted as that upload would.
-// Texels come out as its: RGBA8, alpha not premultiplied, one level, rows
-// as they stand.
-QOpenGLTexture *uploadTexture(const QImage &decoded)
+// The image goes up from its own pixels: QOpenGLTexture's upload from a
+// QImage would first copy every image into RGBA8888, a second image-sized
+// buffer (256 MiB at 8192 x 8192) and a pass over it. Other layouts than
+// 32-bit words are converted a band of rows at a time, as that upload
+// would convert them. Texels come out as its: RGBA8, alpha not
+// premultiplied, one level, rows as they stand.
+QOpenGLTexture *uploadTexture(const QImage &image)
 {
-    QImage image = decoded;
-    // 0xffRRGGBB words: BGRA read as reversed 8-bit components.
-    QOpenGLTexture::PixelFormat format = QOpenGLTexture::BGRA;
-    QOpenGLTexture::PixelType type = QOpenGLTexture::UInt32_RGBA8_Rev;
-    if (image.format() != QImage::Format_RGB32) {
-        image.convertTo(QImage::Format_RGBA8888);
-        format = QOpenGLTexture::RGBA;
-        type = QOpenGLTexture::UInt8;
-    }
     auto *texture = new QOpenGLTexture(QOpenGLTexture::Target2D);
     texture->setFormat(QOpenGLTexture::RGBA8_UNorm);
     texture->setSize(image.width(), image.height());
     texture->setMipLevels(1);
-    texture->allocateStorage(format, type);
-    QOpenGLPixelTransferOptions rows;
-    rows.setAlignment(4);
-    rows.setRowLength(int(image.bytesPerLine() / 4));
-    texture->setData(0, format, type, image.constBits(), &rows);
+    texture->allocateStorage(QOpenGLTexture::BGRA, QOpenGLTexture::UInt8);
+    texture->bind();
+    TextureUpload::write(image, image.rect(), QPoint(0, 0));
     return texture;
 }
 

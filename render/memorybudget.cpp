@@ -1,0 +1,138 @@
+#include "render/memorybudget.h"
+#include "render/textureupload.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+QString &root()
+{
+    static QString folder = "/";
+    return folder;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(root() + path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A whole number of bytes from a cgroup file; -1 for "max" or nothing.
+qint64 number(const QString &path)
+{
+    bool ok = false;
+    const qint64 value = contents(path).trimmed().toLongLong(&ok);
+    return ok ? value : -1;
+}
+
+// What a cgroup's limit leaves its processes, from the limit and usage
+// files in its folder; -1 where it has no limit.
+qint64 leftIn(const QString &folder, const char *limitFile, const char *usageFile)
+{
+    const qint64 limit = number(folder + limitFile);
+    const qint64 usage = number(folder + usageFile);
+    if (limit < 0 || usage < 0)
+        return -1;
+    return std::max<qint64>(0, limit - usage);
+}
+
+// The smallest of what each cgroup from the process's own up to the root
+// leaves it: a limit may be set on any of them.
+qint64 leftInCgroups()
+{
+    qint64 left = -1;
+    for (const QByteArray &line : contents("proc/self/cgroup").split('\n')) {
+        // v2: "0::/path"; v1: "N:memory:/path" (controllers may be joined).
+        const QList<QByteArray> fields = line.split(':');
+        if (fields.size() < 3)
+            continue;
+        const bool unified = fields[0] == "0" && fields[1].isEmpty();
+        const bool memory = fields[1].split(',').contains("memory");
+        if (!unified && !memory)
+            continue;
+        QString path = QString::fromUtf8(line.mid(fields[0].size() + fields[1].size() + 2));
+        const QString mount = unified ? "sys/fs/cgroup" : "sys/fs/cgroup/memory";
+        for (;;) {
+            const QString folder = mount + (path == "/" ? QString() : path) + '/';
+            const qint64 here = unified ? leftIn(folder, "memory.max", "memory.current")
+                                        : leftIn(folder, "memory.limit_in_bytes", "memory.usage_in_bytes");
+            if (here >= 0 && (left < 0 || here < left))
+                left = here;
+            if (path.isEmpty() || path == "/")
+                break;
+            path = path.left(std::max<int>(0, int(path.lastIndexOf('/'))));
+            if (path.isEmpty())
+                path = "/";
+        }
+    }
+    return left;
+}
+
+// MemAvailable, in bytes; -1 where the kernel gives none.
+qint64 availableToSystem()
+{
+    for (const QByteArray &line : contents("proc/meminfo").split('\n'))
+        if (line.startsWith("MemAvailable:")) {
+            bool ok = false;
+            const qint64 kib = line.mid(13).trimmed().split(' ').first().toLongLong(&ok);
+            return ok ? kib * 1024 : -1;
+        }
+    return -1;
+}
+
+} // namespace
+
+qint64 MemoryBudget::peakBytes(const QSize &size, QImage::Format format)
+{
+    if (size.isEmpty())
+        return 0;
+    const qint64 depth = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+    // As the toolkit lays out an image: rows of whole 32-bit words.
+    const qint64 decoded = (size.width() * depth + 31) / 32 * 4 * size.height();
+    // The pixmap and the texture, 4 bytes a pixel each.
+    const qint64 words = qint64(size.width()) * size.height() * 4;
+    // A 32-bit image becomes the pixmap in place; any other is copied.
+    const qint64 making = depth == 32 ? decoded : decoded + words;
+    const qint64 uploading = words + TextureUpload::largestBand(size.width()) + words;
+    return std::max(making, uploading);
+}
+
+qint64 MemoryBudget::availableBytes()
+{
+    const qint64 system = availableToSystem();
+    const qint64 cgroups = leftInCgroups();
+    if (system < 0 || cgroups < 0)
+        return std::max(system, cgroups);
+    return std::min(system, cgroups);
+}
+
+void MemoryBudget::setRoot(const QString &folder)
+{
+    root() = folder.endsWith('/') ? folder : folder + '/';
+}
+
+QString MemoryBudget::describe(qint64 bytes)
+{
+    const qint64 mib = qint64(1) << 20;
+    if (bytes < 1024 * mib)
+        return QString("%1 MiB").arg((bytes + mib / 2) / mib);
+    return QString("%1 GiB").arg(double(bytes) / (1024 * mib), 0, 'f', 1);
+}
+
+QString MemoryBudget::refusal(const QString &file, const QSize &size, qint64 needed, qint64 available)
+{
+    QString need = describe(needed);
+    QString have = describe(available);
+    // So close that the units cannot tell them apart: the bytes can.
+    if (need == have) {
+        need = QString("%1 bytes").arg(needed);
+        have = QString("%1 bytes").arg(available);
+    }
+    return QString("The image \"%1\" is %2 x %3 pixels: showing it needs %4 of memory, more than the %5 this "
+                   "process can have now, so the view draws no image")
+        .arg(file).arg(size.width()).arg(size.height()).arg(need, have);
+}
