@@ -32,6 +32,7 @@ private slots:
 
 namespace {
 
+#ifdef OMBREL_FIRSTFRAME
 // The peak resident memory of ombrel-gl up to its first frame showing an
 // image, in bytes; -1 where none came. The benchmarks' first-frame library
 // notes it and ends the process: no frame is read back, which would make the
@@ -54,6 +55,7 @@ qint64 peakShowing(const QImage &image, const char *format)
     const QList<QByteArray> figures = first.readAll().simplified().split(' ');
     return figures.size() == 2 ? figures[1].toLongLong() * 1024 : -1;
 }
+#endif
 
 } // namespace
 
