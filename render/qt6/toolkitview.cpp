@@ -155,16 +155,16 @@ void ToolkitView::placeSurface()
 {
     const QRect seen = seenPart(this);
     // On Wayland the surface is a subsurface of the window's, which Qt 6.4
-    // never shows where it is made before the window first shows: there it
-    // is made once the window is on the screen, and then kept while the
-    // window's exposure comes and goes. Later toolkits show it, and make it
-    // with the view: a compositor gives each surface its own scale once it
-    // is made, and a surface made in a window already on the screen draws at
-    // the screen's whole scale until its own arrives, which the toolkit then
-    // finds stale at the next frame (and says so on standard error).
+    // and 6.11 never show where it is made before the window first shows
+    // (weston, KWin): it is made once the window is on the screen, and then
+    // kept while the window's exposure comes and goes. Qt 6.8 shows it, and
+    // there it is made with the view: a compositor gives each surface its own
+    // scale once it is made, and 6.8, given a new scale for a surface already
+    // on the screen, delivers its next frame before the new scale and says on
+    // standard error that its cached ratio was stale.
     const QWindow *own = window()->windowHandle();
-    const bool waitsForScreen = QT_VERSION < QT_VERSION_CHECK(6, 8, 0);
-    if (seen.isEmpty() || !own || (waitsForScreen && !container->isVisible() && !own->isExposed())) {
+    const bool madeWithView = QT_VERSION >= QT_VERSION_CHECK(6, 8, 0) && QT_VERSION < QT_VERSION_CHECK(6, 9, 0);
+    if (seen.isEmpty() || !own || (!madeWithView && !container->isVisible() && !own->isExposed())) {
         container->hide();
         return;
     }
