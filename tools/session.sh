@@ -12,7 +12,7 @@
 # OMBREL_SESSION_SCALE gives, 1 unless set). The screen is 2560 x 1600
 # logical pixels (kwin: 1280 x 800) unless OMBREL_SESSION_SIZE gives another
 # (WIDTHxHEIGHT). The session's servers end with it, and its runtime folder
-# goes. Where KWin is not installed a kwin session says so and exits 77.
+# goes. Where KWin 6 is not installed a kwin session says so and exits 77.
 set -u
 serve=0
 if [ "${1:-}" = --serve ]; then
@@ -97,8 +97,14 @@ JSON
     # X11 clients through XWayland scale themselves, as KDE sets them to.
     printf '[Windows]\nPlacement=ZeroCornered\n[Xwayland]\nScale=%s\n' "$scale" >"$runtime/home/.config/kwinrc"
     # The installed binary's file capabilities can refuse an environment
-    # like this one; a copy has none.
+    # like this one; a copy has none. KWin before 6 (Debian 12's 5.27) takes
+    # no output scale from its configuration.
     cp "$(command -v kwin_wayland)" "$runtime/kwin_wayland"
+    version=$("$runtime/kwin_wayland" --version 2>/dev/null | grep -o '[0-9][0-9.]*' | head -n 1)
+    if [ "${version%%.*}" -lt 6 ] 2>/dev/null || [ -z "$version" ]; then
+        echo "KWin ${version:-of unknown version} here: the session needs KWin 6 for its output's scale; skipped" >&2
+        exit 77
+    fi
     socket=wayland-ombrel
     printf '#!/bin/sh\nenv >"%s/kwin.env.part" && mv "%s/kwin.env.part" "%s/kwin.env"\nexec sleep 1000000\n' \
         "$runtime" "$runtime" "$runtime" >"$runtime/inside"
