@@ -13,10 +13,15 @@ SurfaceWindow::SurfaceWindow(ToolkitView &view)
 {
     setFlag(Qt::WindowTransparentForInput);
     setFlag(Qt::WindowDoesNotAcceptFocus);
-    // Nothing is drawn with depth or stencil.
+    // Nothing is drawn with depth or stencil. Eight bits a colour, asked
+    // for: left to the driver, EGL lists its 16-bit configurations first,
+    // and on GNOME the view would show the image in 5, 6 and 5 bits.
     QSurfaceFormat format = QSurfaceFormat::defaultFormat();
     format.setDepthBufferSize(0);
     format.setStencilBufferSize(0);
+    format.setRedBufferSize(8);
+    format.setGreenBufferSize(8);
+    format.setBlueBufferSize(8);
     setFormat(format);
 }
 
