@@ -65,6 +65,8 @@ void TestDesktops::showsInSession_data()
     // its first frame, and the toolkit finds nothing stale to warn of.
     QTest::newRow("KWin, fractional scale: covers the view, nothing on standard error") << "kwin" << QString() << QStringList()
                                                                                        << small << int(Check::Quiet);
+    QTest::newRow("GNOME, fractional scale: covers the view, nothing on standard error") << "gnome" << QString() << QStringList()
+                                                                                        << small << int(Check::Quiet);
 }
 
 void TestDesktops::showsInSession()
@@ -75,9 +77,9 @@ void TestDesktops::showsInSession()
     QFETCH(QSize, image);
     QFETCH(int, check);
     // The session CTest runs the suite in: rows of another kind are left to that run.
-    const QString session = qEnvironmentVariableIsSet("OMBREL_SCREEN_DISPLAY") ? "kwin"
-                            : !qEnvironmentVariableIsSet("WAYLAND_DISPLAY")     ? "x"
-                            : qEnvironmentVariableIsSet("DISPLAY")              ? "xwayland" : "wayland";
+    const QString session = qEnvironmentVariableIsSet("OMBREL_SESSION_KIND") ? qEnvironmentVariable("OMBREL_SESSION_KIND")
+                            : !qEnvironmentVariableIsSet("WAYLAND_DISPLAY")  ? "x"
+                            : qEnvironmentVariableIsSet("DISPLAY")           ? "xwayland" : "wayland";
     if (kind != session)
         QSKIP(qPrintable(QString("for a %1 session; this is a %2 one").arg(kind, session)));
     DataDir data;

@@ -77,25 +77,26 @@ QRect rounded(const QRect &logical, qreal ratio)
 }
 
 // The window's device pixels as the screen shows them: read from the X
-// server it is a window of, or from the root of the display that holds a
-// compositor's output, which places each window at its top-left corner. A
+// server it is a window of, or by the session's command for its screen
+// (a compositor's output, with each window at its top-left corner). A
 // compositor draws after the client: the picture is taken once two
 // readings agree.
 QImage windowPicture(const QWidget &window)
 {
-    const QString screen = qEnvironmentVariable("OMBREL_SCREEN_DISPLAY");
-    if (screen.isEmpty())
+    QStringList grab = QProcess::splitCommand(qEnvironmentVariable("OMBREL_SCREEN_GRAB"));
+    if (grab.isEmpty())
         return window.screen()->grabWindow(window.winId()).toImage();
+    const QString program = grab.takeFirst();
     const QRect device(QPoint(0, 0), window.size() * window.windowHandle()->devicePixelRatio());
     QImage shot, previous;
     QElapsedTimer timer;
     timer.start();
     do {
         previous = shot;
-        QProcess import;
-        import.start("import", {"-display", screen, "-window", "root", "ppm:-"});
-        import.waitForFinished(20000);
-        shot.loadFromData(import.readAllStandardOutput(), "PPM");
+        QProcess reader;
+        reader.start(program, grab);
+        reader.waitForFinished(20000);
+        shot.loadFromData(reader.readAllStandardOutput());
         shot = shot.copy(device).convertToFormat(QImage::Format_RGB32);
         QTest::qWait(50);
     } while ((shot.isNull() || shot != previous) && timer.elapsed() < 10000);
@@ -334,7 +335,7 @@ void TestWindow::showsImage()
     QFETCH(int, limit);
     QFETCH(int, limited);
     QFETCH(QSize, windowSize);
-    if (QGuiApplication::platformName().startsWith("wayland") && qEnvironmentVariableIsEmpty("OMBREL_SCREEN_DISPLAY"))
+    if (QGuiApplication::platformName().startsWith("wayland") && qEnvironmentVariableIsEmpty("OMBREL_SCREEN_GRAB"))
         QSKIP("This Wayland session's screen cannot be read back (tst_desktops reads the frames there)");
 #if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
     if (QGuiApplication::platformName().startsWith("wayland") && qEnvironmentVariable("OMBREL_SESSION_SCALE").toDouble() != std::floor(qEnvironmentVariable("OMBREL_SESSION_SCALE").toDouble()))

@@ -7,12 +7,16 @@
 #                                input closes
 #
 # KIND is x (Xvfb with GLX), wayland (weston's headless back end), xwayland
-# (weston with XWayland) or kwin (KWin's Wayland session with XWayland, its
-# output an X window on an Xvfb of its own, at the scale
-# OMBREL_SESSION_SCALE gives, 1 unless set). The screen is 2560 x 1600
-# logical pixels (kwin: 1280 x 800) unless OMBREL_SESSION_SIZE gives another
-# (WIDTHxHEIGHT). The session's servers end with it, and its runtime folder
-# goes. Where KWin 6 is not installed a kwin session says so and exits 77.
+# (weston with XWayland), kwin (KWin's Wayland session with XWayland, its
+# output an X window on an Xvfb of its own) or gnome (GNOME Shell's headless
+# Wayland session), the last two at the scale OMBREL_SESSION_SCALE gives, 1
+# unless set. The screen is 2560 x 1600 logical pixels (kwin and gnome:
+# 1280 x 800) unless OMBREL_SESSION_SIZE gives another (WIDTHxHEIGHT). The
+# session's servers end with it, and its runtime folder goes. Where KWin 6,
+# or GNOME Shell with gdctl (48 and later), is not installed, such a session
+# says so and exits 77. Every session exports OMBREL_SESSION_KIND; kwin and
+# gnome also OMBREL_SCREEN_GRAB, a command that writes the screen's device
+# pixels to standard output as an image file.
 set -u
 serve=0
 if [ "${1:-}" = --serve ]; then
@@ -21,8 +25,8 @@ if [ "${1:-}" = --serve ]; then
 fi
 kind=${1:-}
 shift
-case $kind in x | wayland | xwayland | kwin) ;; *)
-    echo "usage: session.sh [--serve] x|wayland|xwayland|kwin [COMMAND...]" >&2
+case $kind in x | wayland | xwayland | kwin | gnome) ;; *)
+    echo "usage: session.sh [--serve] x|wayland|xwayland|kwin|gnome [COMMAND...]" >&2
     exit 2
     ;;
 esac
@@ -30,8 +34,13 @@ if [ "$kind" = kwin ] && ! command -v kwin_wayland >/dev/null; then
     echo "No KWin here (kwin_wayland, Debian's kwin-wayland): the session is skipped" >&2
     exit 77
 fi
+if [ "$kind" = gnome ] && ! { command -v gnome-shell && command -v gdctl && python3 -c 'import gi'; } >/dev/null 2>&1; then
+    echo "No GNOME Shell 48 or later here (gnome-shell, gdctl, python3-gi): the session is skipped" >&2
+    exit 77
+fi
+here=$(cd "$(dirname "$0")" && pwd)
 size=${OMBREL_SESSION_SIZE:-2560x1600}
-[ "$kind" = kwin ] && size=${OMBREL_SESSION_SIZE:-1280x800}
+[ "$kind" = kwin ] || [ "$kind" = gnome ] && size=${OMBREL_SESSION_SIZE:-1280x800}
 runtime=$(mktemp -d)
 chmod 700 "$runtime"
 servers=()
@@ -58,6 +67,11 @@ await() {
     done
     return 1
 }
+# The screen's device pixels: its logical size must be whole at the scale
+# (where it is not, compositors map logical places to device pixels by a
+# ratio a little off the scale).
+scale=${OMBREL_SESSION_SCALE:-1}
+device=$(awk -v w="${size%x*}" -v h="${size#*x}" -v s="$scale" 'BEGIN { printf "%dx%d", w * s + 0.5, h * s + 0.5 }')
 # An X display counts once a client of its own gets through.
 x_ready() { DISPLAY=$1 xdotool getdisplaygeometry >/dev/null 2>&1; }
 
@@ -70,13 +84,9 @@ if [ "$kind" = x ]; then
     await x_ready "$DISPLAY" || { echo "Xvfb at $DISPLAY refused its first client" >&2; exit 1; }
     unset WAYLAND_DISPLAY WAYLAND_SOCKET
 elif [ "$kind" = kwin ]; then
-    scale=${OMBREL_SESSION_SCALE:-1}
-    device=$(awk -v w="${size%x*}" -v h="${size#*x}" -v s="$scale" 'BEGIN { printf "%dx%d", w * s + 0.5, h * s + 0.5 }')
     # KWin's output is an X window of its device pixels on an Xvfb of its own,
-    # whose root the session's clients read back (OMBREL_SCREEN_DISPLAY). Its
-    # logical size must be whole: where it is not, KWin maps logical places
-    # to device pixels by a ratio a little off the scale, and its renderer
-    # doubles a column every few hundred.
+    # whose root the session's clients read back. (Where its logical size is
+    # not whole, KWin's renderer doubles a column every few hundred.)
     setsid Xvfb -displayfd 1 -noreset -screen 0 "${device}x24" -nolisten tcp >"$runtime/display" 2>/dev/null &
     servers+=($!)
     await test -s "$runtime/display" || { echo "Xvfb did not start" >&2; exit 1; }
@@ -114,10 +124,57 @@ JSON
         --xwayland --socket "$socket" --exit-with-session "$runtime/inside" >"$runtime/kwin.log" 2>&1 &
     servers+=($!)
     await test -s "$runtime/kwin.env" || { echo "KWin did not start:" >&2; cat "$runtime/kwin.log" >&2; exit 1; }
-    export XDG_RUNTIME_DIR=$runtime XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=$socket OMBREL_SCREEN_DISPLAY=$screen
+    export XDG_RUNTIME_DIR=$runtime XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=$socket
+    export OMBREL_SCREEN_GRAB="import -display $screen -window root ppm:-"
     export DISPLAY=$(sed -n 's/^DISPLAY=//p' "$runtime/kwin.env")
     # The toolkit's own decoration would move the window's content.
     export QT_WAYLAND_DISABLE_WINDOWDECORATION=1
+elif [ "$kind" = gnome ]; then
+    # GNOME Shell reads its settings from a file of the session's own: the
+    # fractional scales mutter keeps behind an experimental feature, windows
+    # as big as they ask, no animations, and the extension that clears the
+    # screen for the checks and puts each window at the top-left corner.
+    settings=$runtime/home/.config/glib-2.0/settings
+    extensions=$runtime/home/.local/share/gnome-shell/extensions
+    mkdir -p "$settings" "$extensions"
+    cp -r "$here/gnome/ombrel-session@ombrel-gl" "$extensions/"
+    cat >"$settings/keyfile" <<KEYS
+[org/gnome/mutter]
+experimental-features=['scale-monitor-framebuffer']
+auto-maximize=false
+[org/gnome/shell]
+enabled-extensions=['ombrel-session@ombrel-gl']
+disable-extension-version-validation=true
+welcome-dialog-last-shown-version='999'
+[org/gnome/desktop/interface]
+enable-animations=false
+KEYS
+    # The session's bus, and a system bus of its own: the shell asks logind
+    # there and goes on when nobody answers, but stops where there is none.
+    for bus in session system; do
+        setsid dbus-daemon --session --nofork --address="unix:path=$runtime/$bus-bus" >/dev/null 2>&1 &
+        servers+=($!)
+    done
+    await test -S "$runtime/session-bus" -a -S "$runtime/system-bus" || { echo "No session bus" >&2; exit 1; }
+    export HOME=$runtime/home XDG_RUNTIME_DIR=$runtime GSETTINGS_BACKEND=keyfile
+    export DBUS_SESSION_BUS_ADDRESS=unix:path=$runtime/session-bus DBUS_SYSTEM_BUS_ADDRESS=unix:path=$runtime/system-bus
+    socket=wayland-ombrel
+    env -u DISPLAY -u WAYLAND_DISPLAY -u WAYLAND_SOCKET \
+        setsid gnome-shell --headless --virtual-monitor "$device" --wayland-display "$socket" >"$runtime/gnome.log" 2>&1 &
+    servers+=($!)
+    # Ready once the extension has cleared the screen (the name it owns).
+    active() {
+        gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+            --method org.freedesktop.DBus.NameHasOwner org.ombrelgl.SessionReady 2>/dev/null | grep -q true
+    }
+    await test -S "$runtime/$socket" && await active || { echo "GNOME Shell did not start:" >&2; cat "$runtime/gnome.log" >&2; exit 1; }
+    if [ "$scale" != 1 ]; then
+        gdctl set --logical-monitor --primary --monitor Meta-0 --scale "$scale" >&2 ||
+            { echo "GNOME Shell took no scale of $scale for $device" >&2; exit 1; }
+    fi
+    export XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=$socket QT_WAYLAND_DISABLE_WINDOWDECORATION=1
+    export OMBREL_SCREEN_GRAB="python3 $here/gnome/screenshot.py"
+    unset DISPLAY
 else
     socket=wayland-ombrel
     options=(--backend=headless-backend.so --width="${size%x*}" --height="${size#*x}" --socket="$socket"
@@ -136,9 +193,11 @@ else
     fi
 fi
 unset QT_QPA_PLATFORM XAUTHORITY
+export OMBREL_SESSION_KIND=$kind
 
 if [ $serve = 1 ]; then
-    for name in DISPLAY WAYLAND_DISPLAY XDG_RUNTIME_DIR XDG_SESSION_TYPE OMBREL_SCREEN_DISPLAY QT_WAYLAND_DISABLE_WINDOWDECORATION; do
+    for name in DISPLAY WAYLAND_DISPLAY XDG_RUNTIME_DIR XDG_SESSION_TYPE OMBREL_SESSION_KIND OMBREL_SCREEN_GRAB \
+        QT_WAYLAND_DISABLE_WINDOWDECORATION HOME GSETTINGS_BACKEND DBUS_SESSION_BUS_ADDRESS DBUS_SYSTEM_BUS_ADDRESS; do
         [ -n "${!name:-}" ] && echo "$name=${!name}"
     done
     echo ready

@@ -20,13 +20,14 @@ OMBREL_TEST_PACKAGES=(
     clang libclang-rt-dev valgrind
 )
 
-# KWin's Wayland session, for the rows at the fractional scales laptops ship
-# with. Qt before 6.5 has no fractional scales on Wayland: Debian 12 (Qt 6.4)
-# runs none of them, and says so.
+# KWin's and GNOME Shell's Wayland sessions, for the rows at the fractional
+# scales laptops ship with (gdctl sets GNOME's scale, python3-gi reads its
+# screen back). Qt before 6.5 has no fractional scales on Wayland: Debian 12
+# (Qt 6.4) runs none of them, and says so.
 if grep -qx 'VERSION_ID="12"' /etc/os-release 2>/dev/null; then
-    OMBREL_KWIN_SKIPPED="Debian 12's Qt 6.4 draws Wayland windows at the next whole scale, for the compositor to scale down: the KWin rows at 125% to 200% run on Debian 13 and later"
+    OMBREL_DESKTOPS_SKIPPED="Debian 12's Qt 6.4 draws Wayland windows at the next whole scale, for the compositor to scale down: the KWin and GNOME rows at 125% to 200% run on Debian 13 and later"
 else
-    OMBREL_TEST_PACKAGES+=(kwin-wayland dbus)
+    OMBREL_TEST_PACKAGES+=(kwin-wayland dbus gnome-shell mutter-common-bin python3-gi libglib2.0-bin)
 fi
 
 # The names that count as installed: every installed package and whatever
