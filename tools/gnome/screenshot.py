@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Writes GNOME Shell's screen, at its device pixels, to standard output as PNG.
 
-The shell takes screenshots over D-Bus only for the programs it trusts, by
-the names they own on the session bus: this one owns GNOME Screenshot's.
+The shell answers its screenshot call here because the suite's session runs
+it in unsafe mode (tools/gnome/ombrel-session@ombrel-gl).
 """
 import os
 import sys
@@ -11,9 +11,6 @@ import tempfile
 from gi.repository import Gio, GLib
 
 bus = Gio.bus_get_sync(Gio.BusType.SESSION)
-DO_NOT_QUEUE = 4
-bus.call_sync('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus', 'RequestName',
-              GLib.Variant('(su)', ('org.gnome.Screenshot', DO_NOT_QUEUE)), None, Gio.DBusCallFlags.NONE, -1, None)
 with tempfile.TemporaryDirectory() as folder:
     path = os.path.join(folder, 'screen.png')
     done, = bus.call_sync('org.gnome.Shell.Screenshot', '/org/gnome/Shell/Screenshot', 'org.gnome.Shell.Screenshot',
