@@ -173,7 +173,7 @@ KEYS
             { echo "GNOME Shell took no scale of $scale for $device" >&2; exit 1; }
     fi
     export XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=$socket QT_WAYLAND_DISABLE_WINDOWDECORATION=1
-    export OMBREL_SCREEN_GRAB="python3 $here/gnome/screenshot.py"
+    export OMBREL_SCREEN_GRAB="python3 \"$here/gnome/screenshot.py\""
     unset DISPLAY
 else
     socket=wayland-ombrel
