@@ -1,8 +1,10 @@
-// bench_threshold [--quick] [--maximised] FOLDER
+// bench_threshold [--quick] [--maximised | --seen WxH] FOLDER
 // A threshold change as a person makes it: the real window (Window, its
-// scroll area and slider) at its first size, or filling the screen as a
-// maximised window does, on the image in FOLDER. Prints one row:
-//   threshold <side> <window WxH> <changes> <frames> <median us> <p90 us> <drag ms> <peak KiB>
+// scroll area and slider) at its first size, filling the screen as a
+// maximised window does, or sized so that its scroll area shows WxH of the
+// view (the same image pixels in any build), on the image in FOLDER. Prints
+// one row:
+//   threshold <side> <window WxH> <changes> <frames> <median us> <p90 us> <drag ms> <peak KiB> <seen WxH>
 // one slider step to its finished frame (median, 90th percentile), the
 // frames those steps made, 100 changes queued at once as a quick drag
 // queues them (from queuing to the last finished frame), and the process's
@@ -20,6 +22,7 @@
 #include <QMetaObject>
 #include <QOpenGLContext>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSlider>
 #include <QTest>
 
@@ -62,17 +65,20 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     bool quick = false;
     bool maximised = false;
+    QSize seen;
     const char *folder = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0)
             quick = true;
         else if (std::strcmp(argv[i], "--maximised") == 0)
             maximised = true;
+        else if (std::strcmp(argv[i], "--seen") == 0 && i + 1 < argc && std::sscanf(argv[i + 1], "%dx%d", &seen.rwidth(), &seen.rheight()) == 2)
+            ++i;
         else
             folder = argv[i];
     }
     if (!folder) {
-        std::fprintf(stderr, "usage: bench_threshold [--quick] [--maximised] FOLDER\n");
+        std::fprintf(stderr, "usage: bench_threshold [--quick] [--maximised | --seen WxH] FOLDER\n");
         return 2;
     }
     QDir::setCurrent(QString::fromLocal8Bit(folder));
@@ -87,9 +93,23 @@ int main(int argc, char **argv)
     }
     auto *slider = window.findChild<QSlider *>();
     auto *view = window.findChild<GLWidget *>();
+    auto *area = window.findChild<QScrollArea *>();
     // Let the frames of showing the window go by.
     QTest::qWait(300);
     QApplication::processEvents();
+    if (seen.isValid()) {
+        // The window grows or shrinks by what the scroll area's viewport is
+        // off: the frame, the bars and the slider stay as they are.
+        for (int tries = 0; tries < 3 && area->viewport()->size() != seen; ++tries) {
+            window.resize(window.size() + seen - area->viewport()->size());
+            QTest::qWait(300);
+        }
+        if (area->viewport()->size() != seen) {
+            std::fprintf(stderr, "bench_threshold: the window shows %dx%d of the view, not %dx%d\n", area->viewport()->width(),
+                         area->viewport()->height(), seen.width(), seen.height());
+            return 1;
+        }
+    }
 
     const int changes = quick ? 20 : 200;
     int value = slider->value();
@@ -124,8 +144,9 @@ int main(int argc, char **argv)
     finish();
     const double dragMs = drag.nsecsElapsed() / 1e6;
 
-    std::printf("threshold\t%d\t%dx%d\t%d\t%d\t%.1f\t%.1f\t%.1f\t%ld\n", view->sizeHint().width(), window.width(),
-                window.height(), changes, frames, percentile(us, 0.5), percentile(us, 0.9), dragMs, peakKiB());
+    std::printf("threshold\t%d\t%dx%d\t%d\t%d\t%.1f\t%.1f\t%.1f\t%ld\t%dx%d\n", view->sizeHint().width(), window.width(),
+                window.height(), changes, frames, percentile(us, 0.5), percentile(us, 0.9), dragMs, peakKiB(),
+                area->viewport()->width(), area->viewport()->height());
     std::fflush(stdout);
     return 0;
 }

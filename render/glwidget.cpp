@@ -3,7 +3,9 @@
 #include "render/glwidget.h"
 #include "render/checkglerror.h"
 #include "render/drawablelimits.h"
-#include "render/imageloader.h"
+#include "render/image/imageloader.h"
+#include "render/image/textureupload.h"
+#include "widgets/loadprogress.h"
 #include "render/seenpart.h"
 
 #include <QColor>
@@ -38,9 +40,20 @@ GLWidget::GLWidget(QWidget *parent)
 
 GLWidget::GLWidget(QWidget *parent, ImageLoader &&loading)
     : ToolkitView(parent),
-      pixmap(QPixmap::fromImage(loading.take())),
-      threshold(initialThreshold)
+      threshold(initialThreshold),
+      progress(std::make_unique<LoadProgress>(imageFile, loading.started()))
 {
+    while (!loading.waitFor(20))
+        progress->reading(loading.bytesRead(), loading.fileBytes());
+    // Once more when read, which may have been done while the base was made:
+    // where the load is due to show, its window comes now, while the
+    // toolkit's events can still be taken.
+    progress->reading(loading.fileBytes(), loading.fileBytes());
+    // A grey image stays grey in the pixmap, one byte a pixel (two for 16
+    // bits) where the toolkit would make four.
+    QImage image = loading.take();
+    const bool grey = TextureUpload::isGrey(image.format());
+    pixmap = QPixmap::fromImage(std::move(image), grey ? Qt::NoFormatConversion : Qt::AutoColor);
     if (!loading.refusal().isEmpty()) {
         qDebug().noquote() << loading.refusal();
     } else if (pixmap.isNull()) {
@@ -116,8 +129,10 @@ void GLWidget::initializeGL()
     // A drawable the driver cannot make is never drawn into, so nothing goes
     // up for it (Qt 5's view is as large as the image, and never smaller).
     const bool drawn = limits.fits(drawableSize());
+    const qint64 pixels = qint64(pixmap.width()) * pixmap.height();
+    const TextureUpload::Progress uploaded = [this, pixels](qint64 done) { progress->uploading(done, pixels); };
     if (drawn && qMax(pixmap.width(), pixmap.height()) <= limits.largestTexture()) {
-        uploadImage(pixmap);
+        uploadImage(pixmap, uploaded);
         // Linear filtering at the image's edges blends in what lies beyond
         // them: the default repeat brought the opposite edge into the
         // outermost device pixels of every magnified view. Beyond an edge
@@ -125,7 +140,7 @@ void GLWidget::initializeGL()
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     } else if (drawn) {
-        tiles.upload(pixmap.toImage(), limits.largestTexture());
+        tiles.upload(pixmap.toImage(), limits.largestTexture(), uploaded);
     }
     fragShader.use();
 
@@ -168,6 +183,8 @@ void GLWidget::resizeGL(int w, int h)
 
 void GLWidget::paintGL()
 {
+    // The viewer's window shows: the load is over.
+    progress->finish();
     if (refusingOldOpenGL || !drawableMade())
         return;
     // Only what can be seen is cleared and shaded: the view is as large as
@@ -183,6 +200,22 @@ void GLWidget::paintGL()
     checkGLError("glwidget.cpp", __LINE__);
 
     glUniform1f(fragShader.uniformLocation("Terskel"), threshold);
+
+    // Where each texel covers exactly one device pixel (the view at the
+    // image's size, the screen unscaled), linear filtering returns the texel
+    // itself, at the cost of four fetches for one: the texels are taken as
+    // they are there, and filtered wherever the view is stretched or scaled.
+    const bool texelPerPixel = size() == pixmap.size() && drawableSize() == drawablePart().size();
+    const GLint filter = texelPerPixel ? GL_NEAREST : GL_LINEAR;
+    if (filter != filtering) {
+        filtering = filter;
+        if (tiles.isEmpty()) {
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+        } else {
+            tiles.setFilter(filter);
+        }
+    }
 
     // The image spans the projection, so the whole image covers the whole
     // view at any screen scale.

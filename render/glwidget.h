@@ -5,7 +5,7 @@
 
 #include "render/drawablelimits.h"
 #include "render/shader.h"
-#include "render/tiledtexture.h"
+#include "render/image/tiledtexture.h"
 // The toolkit's OpenGL widget, from the toolkit's own folder.
 #include "toolkitview.h"
 
@@ -13,7 +13,10 @@
 #include <QRect>
 #include <QSize>
 
+#include <memory>
+
 class ImageLoader;
+class LoadProgress;
 
 // The image "fibre.bmp" drawn over the whole widget through the fragment
 // shader "test.frag", with the shader's threshold set from sett_terskel().
@@ -71,6 +74,10 @@ private:
     TiledTexture tiles;
     DrawableLimits limits;
     bool saidTooLarge = false;
+    // The texture's filtering as last set: the upload's linear to begin with.
+    GLint filtering = GL_LINEAR;
+    // A long load's progress, until the first frame.
+    std::unique_ptr<LoadProgress> progress;
 };
 
 #endif

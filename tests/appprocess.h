@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -45,11 +46,25 @@ public:
         env.insert("MESA_GL_VERSION_OVERRIDE", version);
         return env;
     }
-    // Everything it printed on standard error so far.
-    QString errors()
+    // Everything it printed on standard error so far, as the bytes it wrote
+    // (the toolkit writes UTF-8 in any locale) and as text.
+    QByteArray errorBytes()
     {
-        stderrText += QString::fromLocal8Bit(process.readAllStandardError());
-        return stderrText;
+        stderrBytes += process.readAllStandardError();
+        return stderrBytes;
+    }
+    QString errors() { return QString::fromUtf8(errorBytes()) + notes; }
+    // What it printed of its own: standard error less the note that Qt 6.5
+    // and later print where no locale is set (a minimal install, a
+    // container, env -i), which says that the toolkit switched to a UTF-8
+    // one; the note is the toolkit's, not the program's.
+    QString ownErrors()
+    {
+        static const QRegularExpression localeNote(
+            "Detected locale \"[^\"\n]*\" with character encoding \"[^\"\n]*\", which is not UTF-8\\.\n"
+            "Qt depends on a UTF-8 locale, [^\n]*\n"
+            "(If this causes problems, reconfigure your locale\\. See the locale\\(1\\) manual\nfor more information\\.\n)?");
+        return errors().remove(localeNote);
     }
     // What it printed, and how it ended if it did: for failure messages.
     QString report()
@@ -84,7 +99,7 @@ public:
         client.start(program, arguments);
         const bool done = client.waitForFinished(15000) && client.exitStatus() == QProcess::NormalExit && client.exitCode() == 0;
         if (!done)
-            stderrText += QString("\n[%1 failed: %2]").arg(program, QString::fromLocal8Bit(client.readAllStandardError()));
+            notes += QString("\n[%1 failed: %2]").arg(program, QString::fromLocal8Bit(client.readAllStandardError()));
         if (output)
             *output = client.readAllStandardOutput();
         return done;
@@ -133,7 +148,9 @@ public:
     QProcess process;
 
 private:
-    QString stderrText;
+    QByteArray stderrBytes;
+    // What the suite adds to the report: clients that failed.
+    QString notes;
     const QString framePath;
     const QString startsPath;
 };

@@ -30,7 +30,7 @@ public:
     // The image spread over box, in the picture's device pixels: where
     // texture coordinates (0, 0) and (1, 1) fall.
     FilteredImage(const QImage &image, const QRectF &box)
-        : texels(image.convertToFormat(QImage::Format_RGB32)), box(box)
+        : texels(image.format() == QImage::Format_Grayscale16 ? image : image.convertToFormat(QImage::Format_RGB32)), box(box)
     {
     }
 
@@ -54,10 +54,9 @@ public:
         std::array<double, 3> colour{0, 0, 0};
         for (const auto &[di, dj, weight] : {std::tuple(0, 0, (1 - a) * (1 - b)), std::tuple(1, 0, a * (1 - b)),
                                             std::tuple(0, 1, (1 - a) * b), std::tuple(1, 1, a * b)}) {
-            const QRgb texel = texelOf(i + di, j + dj);
-            colour[0] += weight * qRed(texel);
-            colour[1] += weight * qGreen(texel);
-            colour[2] += weight * qBlue(texel);
+            const std::array<double, 3> texel = texelOf(i + di, j + dj);
+            for (int c = 0; c < 3; ++c)
+                colour[c] += weight * texel[c];
         }
         return colour;
     }
@@ -65,11 +64,17 @@ public:
     QSize imageSize() const { return texels.size(); }
 
 private:
-    QRgb texelOf(int i, int j) const
+    // In 8-bit levels; 16-bit grey keeps its fractions of them.
+    std::array<double, 3> texelOf(int i, int j) const
     {
         const int u = qBound(0, i, texels.width() - 1);
         const int v = qBound(0, j, texels.height() - 1);
-        return reinterpret_cast<const QRgb *>(texels.constScanLine(v))[u];
+        if (texels.format() == QImage::Format_Grayscale16) {
+            const double grey = reinterpret_cast<const quint16 *>(texels.constScanLine(v))[u] / 257.0;
+            return {grey, grey, grey};
+        }
+        const QRgb texel = reinterpret_cast<const QRgb *>(texels.constScanLine(v))[u];
+        return {double(qRed(texel)), double(qGreen(texel)), double(qBlue(texel))};
     }
 
     const QImage texels;

@@ -11,12 +11,14 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QElapsedTimer>
@@ -29,7 +31,7 @@
 #include <dlfcn.h>
 
 // Collects every debug message while it lives, byte for byte as the
-// handler receives it.
+// handler receives it, and the toolkit's warnings, which go on to be printed.
 class MessageLog
 {
 public:
@@ -40,6 +42,7 @@ public:
         current() = nullptr;
     }
     QStringList messages;
+    QStringList warnings;
     // Messages containing the given text.
     QStringList matching(const QString &text) const { return messages.filter(text); }
 
@@ -52,9 +55,13 @@ private:
     // Debug messages are the ones under test; the rest go on to be printed.
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
-        if (current() && type == QtDebugMsg)
+        if (current() && type == QtDebugMsg) {
             current()->messages << message;
-        else if (current() && current()->previous)
+            return;
+        }
+        if (current() && type != QtInfoMsg)
+            current()->warnings << message;
+        if (current() && current()->previous)
             current()->previous(type, context, message);
     }
     QtMessageHandler previous;
@@ -71,7 +78,13 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
 class DataDir
 {
 public:
-    DataDir() : previous(QDir::currentPath()) { QDir::setCurrent(dir.path()); }
+    // Named as the prefix says where one is given.
+    explicit DataDir(const QString &prefix = QString())
+        : dir(QDir::tempPath() + '/' + (prefix.isEmpty() ? QCoreApplication::applicationName() : prefix) + "-XXXXXX"),
+          previous(QDir::currentPath())
+    {
+        QDir::setCurrent(dir.path());
+    }
     ~DataDir() { QDir::setCurrent(previous); }
     QString path() const { return dir.path(); }
     bool write(const QString &name, const QByteArray &bytes) const { return writeFile(dir.filePath(name), bytes); }
@@ -83,6 +96,18 @@ private:
     QTemporaryDir dir;
     QString previous;
 };
+
+// Has the session's compositor resize (WIDTHxHEIGHT, logical pixels) or
+// maximise ("maximize") the window "Ombrel GL" as a person does it, where the
+// session offers that (tools/session.sh: OMBREL_WINDOW_SIZE).
+inline bool resizedByDesktop(const QString &size)
+{
+    QStringList command = QProcess::splitCommand(qEnvironmentVariable("OMBREL_WINDOW_SIZE"));
+    if (command.isEmpty())
+        return false;
+    const QString program = command.takeFirst();
+    return QProcess::execute(program, command << "Ombrel GL" << size) == 0;
+}
 
 // An offscreen compatibility context made current, for code that needs one
 // but no widget.
@@ -136,9 +161,18 @@ inline QImage filled(int width, int height, QRgb colour)
 }
 
 // Every pixel differs from its neighbours, alpha too in a format that has
-// it; the same seed gives the same image.
+// it, in all sixteen bits of 16-bit grey; the same seed gives the same image.
 inline QImage noise(int width, int height, QImage::Format format, quint32 seed)
 {
+    if (format == QImage::Format_Grayscale16) {
+        QImage grey(width, height, format);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                reinterpret_cast<quint16 *>(grey.scanLine(y))[x] = quint16(seed >> 16);
+            }
+        return grey;
+    }
     QImage image(width, height, QImage::Format_ARGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -158,6 +192,12 @@ inline const char *const stepShader = "#version 110\n"
                                       "uniform float Terskel;\n"
                                       "void main() { vec4 t = texture2D(Tekstur, gl_TexCoord[0].st);\n"
                                       "    gl_FragColor = t.r > Terskel ? PASS(t) : vec4(t.r, 0.0, t.b, 1.0); }\n";
+
+// The lower byte of a 16-bit grey texel, as grey.
+inline const char *const lowByteShader = "uniform sampler2D Tekstur;\n"
+                                         "uniform float Terskel;\n"
+                                         "void main() { float texel = floor(texture2D(Tekstur, gl_TexCoord[0].st).r * 65535.0 + 0.5);\n"
+                                         "    gl_FragColor = vec4(vec3(mod(texel, 256.0) / 255.0), 1.0); }\n";
 
 // Text a shader can hold to say that the view initialised past its upload:
 // without "Terskel" the view reports that the slider cannot reach it.
@@ -186,6 +226,24 @@ private:
     const Pointer loaders;
     Pointer &entry;
 };
+
+// A driver whose render targets, viewport or textures are no larger than
+// these, where not 0: a stand-in for glGetIntegerv, patched in with
+// EntryPointPatch (realGetIntegerv set to its real function).
+inline GLint fakeRenderbuffer = 0;
+inline GLint fakeViewport = 0;
+inline GLint fakeTexture = 0;
+inline void(EPOXY_CALLSPEC *realGetIntegerv)(GLenum, GLint *) = nullptr;
+inline void EPOXY_CALLSPEC limitedGetIntegerv(GLenum name, GLint *value)
+{
+    realGetIntegerv(name, value);
+    if (name == GL_MAX_RENDERBUFFER_SIZE && fakeRenderbuffer > 0)
+        value[0] = fakeRenderbuffer;
+    if (name == GL_MAX_VIEWPORT_DIMS && fakeViewport > 0)
+        value[0] = value[1] = fakeViewport;
+    if (name == GL_MAX_TEXTURE_SIZE && fakeTexture > 0)
+        value[0] = fakeTexture;
+}
 
 // The largest drawable the driver and X11 make, in device pixels a side, as
 // a context of the test's own reports the driver's limits.

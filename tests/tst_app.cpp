@@ -3,7 +3,8 @@
 
 #include "app/platform.h"
 #include "appprocess.h"
-#include "render/memorybudget.h"
+#include "render/image/memorybudget.h"
+#include "render/image/textureupload.h"
 #include "support.h"
 
 #include <QFile>
@@ -11,6 +12,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 class TestApp : public QObject
@@ -25,6 +28,7 @@ private slots:
     void startsAndClosesWithZero_data();
     void startsAndClosesWithZero();
     void refusesOldOpenGL();
+    void reportsMissingData_data();
     void reportsMissingData();
     void holdsWhatItsBudgetSays_data();
     void holdsWhatItsBudgetSays();
@@ -46,6 +50,9 @@ qint64 peakShowing(const QImage &image, const char *format)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("LD_PRELOAD", OMBREL_FIRSTFRAME);
     env.insert("FIRSTFRAME_OUT", dir.path() + "/first");
+    // Every block of 64 KiB or more its own mapping, returned when freed:
+    // what the image takes is not hidden in heap that earlier work freed.
+    env.insert("MALLOC_MMAP_THRESHOLD_", "65536");
     app.setProcessEnvironment(env);
     app.setWorkingDirectory(dir.path());
     app.start(QString(OMBREL_GL), QStringList());
@@ -175,31 +182,60 @@ void TestApp::refusesOldOpenGL()
     QVERIFY2(!app.errors().contains("cannot reach the shader"), qPrintable(app.errors()));
 }
 
+void TestApp::reportsMissingData_data()
+{
+    QTest::addColumn<bool>("locale");
+    QTest::newRow("UTF-8 locale") << true;
+    // As on a minimal install, in a container or under env -i.
+    QTest::newRow("no locale") << false;
+}
+
 void TestApp::reportsMissingData()
 {
-    DataDir dir;
-    AppProcess app(dir.path());
+    QFETCH(bool, locale);
+    // A folder whose name is not ASCII: the reports name it byte for byte.
+    DataDir dir("pr\u00f8ve-\u5fae");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : env.keys())
+        if (name.startsWith("LC_") || name == "LANG" || name == "LANGUAGE")
+            env.remove(name);
+    if (locale)
+        env.insert("LANG", "C.UTF-8");
+    AppProcess app(dir.path(), env);
     QVERIFY2(app.waitForError("\"test.frag\""), qPrintable(app.errors()));
     QVERIFY2(app.closesWithZero(), qPrintable(app.report()));
     // One report for each file, naming it and the folder it was looked for in.
-    const QStringList lines = app.errors().split('\n');
-    const QString folder = QDir(dir.path()).canonicalPath();
-    QCOMPARE(lines.filter("\"fibre.bmp\"").filter(folder).size(), 1);
-    QCOMPARE(lines.filter("\"test.frag\"").filter(folder).size(), 1);
+    const QByteArray folder = QDir(dir.path()).canonicalPath().toUtf8();
+    const QList<QByteArray> lines = app.errorBytes().split('\n');
+    for (const QByteArray &line : {"Cannot load the image \"fibre.bmp\" in " + folder + ": the view draws no image",
+                                   "Cannot read the shader source \"test.frag\" in " + folder
+                                       + ": the shader is compiled from an empty source"})
+        QVERIFY2(lines.count(line) == 1, qPrintable(app.report()));
+    // Only the toolkit may speak of the locale, and only where none is set.
+    if (locale)
+        QCOMPARE(app.ownErrors(), app.errors());
 }
 
 void TestApp::holdsWhatItsBudgetSays_data()
 {
     QTest::addColumn<int>("format");
     QTest::addColumn<QByteArray>("file");
-    QTest::newRow("opaque BMP, 4096 x 4096") << int(QImage::Format_RGB32) << QByteArray("BMP");
-    QTest::newRow("grey PNG, 4096 x 4096") << int(QImage::Format_Grayscale8) << QByteArray("PNG");
-    QTest::newRow("PNG with alpha, 4096 x 4096") << int(QImage::Format_ARGB32) << QByteArray("PNG");
+    QTest::addColumn<QSize>("size");
+    // Each part of the peak weighs in some row: the decoded image (grey, and
+    // 16-bit colour, shrunk into its own memory), the pixmap and the texture
+    // (all), the band converted at a time (alpha).
+    QTest::newRow("opaque BMP, 4096 x 4096") << int(QImage::Format_RGB32) << QByteArray("BMP") << QSize(4096, 4096);
+    QTest::newRow("16-bit colour PNG, 2048 x 2048") << int(QImage::Format_RGBX64) << QByteArray("PNG") << QSize(2048, 2048);
+    QTest::newRow("PNG with alpha, 2048 x 1024") << int(QImage::Format_ARGB32) << QByteArray("PNG") << QSize(2048, 1024);
+    QTest::newRow("grey PNG, 4096 x 4096") << int(QImage::Format_Grayscale8) << QByteArray("PNG") << QSize(4096, 4096);
+    QTest::newRow("16-bit grey PNG, 4096 x 4096") << int(QImage::Format_Grayscale16) << QByteArray("PNG") << QSize(4096, 4096);
+    QTest::newRow("grey-palette BMP, 4096 x 4096") << int(QImage::Format_Indexed8) << QByteArray("BMP") << QSize(4096, 4096);
 }
 
 // Showing an image takes, above what the process takes with next to no
-// image, what its memory budget says: the pixmap and the texture, and no
-// copy of the image besides.
+// image, what its memory budget says to within a few MiB, and at most the
+// pixmap and the texture at the image's own depth: no copy of the image
+// besides, and nothing the budget leaves out.
 void TestApp::holdsWhatItsBudgetSays()
 {
 #if defined(__SANITIZE_ADDRESS__) || !defined(OMBREL_FIRSTFRAME)
@@ -207,23 +243,40 @@ void TestApp::holdsWhatItsBudgetSays()
 #else
     QFETCH(int, format);
     QFETCH(QByteArray, file);
-    QImage image(4096, 4096, QImage::Format_ARGB32);
+    QFETCH(QSize, size);
+    QImage image(size, QImage::Format_ARGB32);
     for (int y = 0; y < image.height(); ++y) {
         QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x)
             row[x] = qRgba(x / 16, y / 16, (x + y) / 32, 64 + y / 32);
     }
-    image = image.convertToFormat(QImage::Format(format));
+    // The palette's image: its own greys, in a colour table of them.
+    image = format == QImage::Format_Indexed8 ? image.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_Indexed8)
+                                              : image.convertToFormat(QImage::Format(format));
     const qint64 bare = peakShowing(filled(16, 16, qRgb(1, 2, 3)), "BMP");
     const qint64 showing = peakShowing(image, file);
     QVERIFY(bare > 0 && showing > 0);
-    const qint64 budget = MemoryBudget::peakBytes(image.size(), QImage::Format(format));
-    const qint64 pixmapAndTexture = qint64(image.width()) * image.height() * 8;
-    const QString figures = QString("%1 MiB above the bare process's %2 MiB; the budget says %3 MiB")
-                                .arg((showing - bare) >> 20).arg(bare >> 20).arg(budget >> 20);
+    const QImage::Format shownAs = format == QImage::Format_Indexed8 ? QImage::Format_Grayscale8 : QImage::Format(format);
+    const qint64 budget = MemoryBudget::peakBytes(image.size(), shownAs);
+    const bool grey = shownAs == QImage::Format_Grayscale8 || shownAs == QImage::Format_Grayscale16;
+    const qint64 pixels = qint64(image.width()) * image.height();
+    const qint64 pixmapAndTexture = pixels * (grey ? 2 * (shownAs == QImage::Format_Grayscale16 ? 2 : 1) : 8);
+    const qint64 above = showing - bare;
+    const QString figures = QString("%1 MiB above the bare process's %2 MiB; the budget says %3 MiB, pixmap and texture %4 MiB")
+                                .arg(double(above) / (1 << 20), 0, 'f', 1).arg(bare >> 20).arg(double(budget) / (1 << 20), 0, 'f', 1)
+                                .arg(pixmapAndTexture >> 20);
     qInfo("%s", qPrintable(figures));
-    QVERIFY2(showing - bare <= pixmapAndTexture + pixmapAndTexture / 10, qPrintable(figures));
-    QVERIFY2(showing - bare >= budget - budget / 10, qPrintable(figures));
+    // Nothing the budget leaves out: each part of it is 16 MiB or more in
+    // some row, past the measurement's few MiB (a long load's progress
+    // window among them). The band converted at a time, at most 4 MiB, is
+    // freed before the peak comes (measured), and may be all the budget says
+    // beyond it.
+    const qint64 slack = qint64(4) << 20;
+    const qint64 band = TextureUpload::largestBand(QImage::Format_ARGB32_Premultiplied, image.width());
+    const bool alpha = image.hasAlphaChannel();
+    QVERIFY2(above <= budget + slack, qPrintable(figures));
+    QVERIFY2(budget <= above + slack + (alpha ? band : 0), qPrintable(figures));
+    QVERIFY2(above <= pixmapAndTexture + slack, qPrintable(figures));
 #endif
 }
 

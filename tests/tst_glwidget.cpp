@@ -1,9 +1,10 @@
 #include <epoxy/gl.h>
 
 #include "render/glwidget.h"
-#include "render/tiledtexture.h"
+#include "render/image/tiledtexture.h"
 #include "render/toolkit.h"
 #include "filtered.h"
+#include "tiffs.h"
 #include "support.h"
 
 #include <QImage>
@@ -76,10 +77,14 @@ private slots:
     void drawsEverySeenPixel();
     void drawsTilesAsOneTexture_data();
     void drawsTilesAsOneTexture();
+    void drawsGreyAsItsColourTwin_data();
+    void drawsGreyAsItsColourTwin();
     void drawsAsMipmappedTexture_data();
     void drawsAsMipmappedTexture();
     void uploadsTexelsAsToolkitDoes_data();
     void uploadsTexelsAsToolkitDoes();
+    void showsTiff_data();
+    void showsTiff();
     void reportsShaderThatCannotBeReached();
     void reportsMissingImage();
     void loadsImageOverToolkitDefaultLimit();
@@ -327,6 +332,38 @@ void TestGLWidget::drawsTilesAsOneTexture()
     QVERIFY2(agrees.holds(), qPrintable(agrees.problem));
 }
 
+void TestGLWidget::drawsGreyAsItsColourTwin_data()
+{
+    QTest::addColumn<QSize>("viewSize");
+    QTest::newRow("image size") << QSize(256, 192);
+    QTest::newRow("stretched") << QSize(411, 333);
+}
+
+// An 8-bit grey image, one channel in its texture, gives the frame of the
+// same pixels stored as 24-bit colour, every device pixel of it.
+void TestGLWidget::drawsGreyAsItsColourTwin()
+{
+    QFETCH(QSize, viewSize);
+    const QImage grey = noise(256, 192, QImage::Format_Grayscale16, 31).convertToFormat(QImage::Format_Grayscale8);
+    QImage frames[2];
+    for (int twin = 0; twin < 2; ++twin) {
+        DataDir dir;
+        QVERIFY(twin ? dir.writeImage(grey.convertToFormat(QImage::Format_RGB32)) : grey.save(dir.path() + "/fibre.bmp", "PNG"));
+        QVERIFY(dir.write("test.frag", showShader));
+        KeptFrames kept;
+        GLWidget view;
+        view.resize(viewSize);
+        const int before = framegrabFrames();
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view) && frameAfter(before));
+        view.scroll_vert(0);
+        frames[twin] = KeptFrames::last();
+    }
+    QVERIFY(!frames[0].isNull());
+    QCOMPARE(frames[0].size(), frames[1].size());
+    QVERIFY(frames[0] == frames[1]);
+}
+
 void TestGLWidget::drawsAsMipmappedTexture_data()
 {
     QTest::addColumn<QSize>("viewSize");
@@ -345,9 +382,6 @@ void TestGLWidget::drawsAsMipmappedTexture()
     // mipmaps gives, on scaled screens too. Noise makes every level differ.
     QFETCH(QSize, viewSize);
     QFETCH(bool, same);
-#if QT_VERSION_MAJOR >= 6
-    QSKIP("Qt 6 keeps the texture in storage of fixed levels: no mipmapped twin can be made of it");
-#endif
     ShownView shown(noise(256, 256, QImage::Format_RGB32, 12345),
                     "uniform sampler2D Tekstur;\n"
                     "uniform float Terskel;\n"
@@ -378,48 +412,138 @@ void TestGLWidget::uploadsTexelsAsToolkitDoes_data()
 {
     QTest::addColumn<QImage>("image");
     QTest::addColumn<QByteArray>("fileFormat");
+    // The texture's own format: one grey channel of the image's depth, or
+    // RGBA8.
+    QTest::addColumn<int>("texture");
 
     // Every texel differs from its neighbours, alpha too where there is one.
     const QImage colours = noise(67, 41, QImage::Format_ARGB32, 777);
-    QTest::newRow("24-bit BMP, opaque (a micrograph)") << colours.convertToFormat(QImage::Format_RGB32) << QByteArray("BMP");
-    QTest::newRow("8-bit palette") << colours.convertToFormat(QImage::Format_Indexed8) << QByteArray("BMP");
-    QTest::newRow("PNG with alpha") << colours << QByteArray("PNG");
-    QTest::newRow("grey PNG") << colours.convertToFormat(QImage::Format_Grayscale8) << QByteArray("PNG");
-    QTest::newRow("16-bit PNG with alpha") << colours.convertToFormat(QImage::Format_RGBA64) << QByteArray("PNG");
+    const QImage greys = noise(67, 41, QImage::Format_Grayscale16, 778);
+    QTest::newRow("24-bit BMP, opaque (a micrograph)") << colours.convertToFormat(QImage::Format_RGB32) << QByteArray("BMP") << GL_RGBA8;
+    QTest::newRow("8-bit palette") << colours.convertToFormat(QImage::Format_Indexed8) << QByteArray("BMP") << GL_RGBA8;
+    QTest::newRow("8-bit grey palette") << greys.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_Indexed8)
+                                        << QByteArray("BMP") << GL_LUMINANCE8;
+    QTest::newRow("PNG with alpha") << colours << QByteArray("PNG") << GL_RGBA8;
+    QTest::newRow("grey PNG") << greys.convertToFormat(QImage::Format_Grayscale8) << QByteArray("PNG") << GL_LUMINANCE8;
+    QTest::newRow("16-bit grey PNG") << greys << QByteArray("PNG") << GL_LUMINANCE16;
+    QTest::newRow("16-bit PNG with alpha") << colours.convertToFormat(QImage::Format_RGBA64) << QByteArray("PNG") << GL_RGBA8;
 }
 
 // Whatever the image decodes to, the texture holds what the toolkit's own
-// upload makes of it: RGBA8, alpha not premultiplied, rows as they stand.
+// upload makes of it: RGBA8, alpha not premultiplied, rows as they stand;
+// grey images their own grey, 16 bits of it where they have them, which the
+// shader sees whole.
 void TestGLWidget::uploadsTexelsAsToolkitDoes()
 {
     QFETCH(QImage, image);
     QFETCH(QByteArray, fileFormat);
+    QFETCH(int, texture);
     DataDir dir;
     // Any image the toolkit reads serves, whatever the file is called.
     QVERIFY(image.save(dir.path() + "/fibre.bmp", fileFormat.constData()));
-    QVERIFY(dir.write("test.frag", stepShader));
+    // The 16-bit image's lower byte, which 8 bits a channel would lose.
+    QVERIFY(dir.write("test.frag", texture == GL_LUMINANCE16 ? lowByteShader : stepShader));
     const QImage expected = QPixmap("fibre.bmp").toImage().convertToFormat(QImage::Format_RGBA8888);
     QCOMPARE(expected.size(), image.size());
+    KeptFrames frames;
     GLWidget view;
     const int before = framegrabFrames();
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view) && frameAfter(before));
     // A repaint leaves the view's texture bound on unit 0 in its context.
     view.scroll_vert(0);
+    const QImage frame = KeptFrames::last();
     view.makeCurrent();
     glActiveTexture(GL_TEXTURE0);
-    GLint texture = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
-    QVERIFY(texture != 0);
-    QImage texels(image.size(), QImage::Format_RGBA8888);
+    GLint name = 0, internal = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
+    QVERIFY(name != 0);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_INTERNAL_FORMAT, &internal);
+    QCOMPARE(internal, texture);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.bits());
+    if (texture == GL_RGBA8) {
+        QImage texels(image.size(), QImage::Format_RGBA8888);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.bits());
+        QCOMPARE(texels, expected);
+    } else {
+        // Grey reads back as one channel (read as RGBA it would be red alone).
+        const QImage::Format grey = texture == GL_LUMINANCE8 ? QImage::Format_Grayscale8 : QImage::Format_Grayscale16;
+        QImage texels(image.size(), grey);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_LUMINANCE, texture == GL_LUMINANCE8 ? GL_UNSIGNED_BYTE : GL_UNSIGNED_SHORT, texels.bits());
+        QCOMPARE(texels, image.convertToFormat(grey));
+    }
     QCOMPARE(glGetError(), GLenum(GL_NO_ERROR));
-    QCOMPARE(texels, expected);
     // One level only: the view is never smaller than the image.
     GLint smaller = -1;
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 1, GL_TEXTURE_WIDTH, &smaller);
     QCOMPARE(smaller, 0);
+    if (texture == GL_LUMINANCE16) {
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const int low = reinterpret_cast<const quint16 *>(image.constScanLine(y))[x] & 0xff;
+                QVERIFY2(near(frame.pixel(x, y), qRgb(low, low, low), 1),
+                         qPrintable(QString("at (%1, %2): %3 for the lower byte %4").arg(x).arg(y).arg(describe(frame.pixel(x, y))).arg(low)));
+            }
+    }
+}
+
+void TestGLWidget::showsTiff_data()
+{
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<int>("compression");
+    QTest::addColumn<bool>("tiled");
+    QTest::addColumn<bool>("bigEndian");
+    QTest::addColumn<int>("morePages");
+    QTest::addColumn<QSize>("viewSize");
+
+    const QSize own(93, 57);
+    const QSize stretched(250, 170);
+    QTest::newRow("8-bit, uncompressed, strips, little-endian") << 8 << COMPRESSION_NONE << false << false << 0 << own;
+    QTest::newRow("8-bit, LZW, strips, big-endian, stretched") << 8 << COMPRESSION_LZW << false << true << 0 << stretched;
+    QTest::newRow("8-bit, Deflate, tiles, little-endian") << 8 << COMPRESSION_ADOBE_DEFLATE << true << false << 0 << own;
+    QTest::newRow("16-bit, uncompressed, strips, big-endian") << 16 << COMPRESSION_NONE << false << true << 0 << own;
+    QTest::newRow("16-bit, LZW, tiles, little-endian, stretched") << 16 << COMPRESSION_LZW << true << false << 0 << stretched;
+    QTest::newRow("16-bit, Deflate, strips, big-endian") << 16 << COMPRESSION_ADOBE_DEFLATE << false << true << 0 << own;
+    QTest::newRow("8-bit, three pages: the first") << 8 << COMPRESSION_NONE << false << false << 2 << own;
+    QTest::newRow("16-bit, two pages, tiles: the first") << 16 << COMPRESSION_LZW << true << true << 1 << stretched;
+    // The toolkit's reader takes no floating-point samples.
+    QTest::newRow("32-bit float: unreadable") << 32 << COMPRESSION_NONE << false << false << 0 << own;
+}
+
+// A grey TIFF, whatever it is called, shows as its pixels filtered over
+// every device pixel of the view; one the reader cannot read is said to be
+// unreadable, and the view goes on.
+void TestGLWidget::showsTiff()
+{
+    QFETCH(int, bits);
+    QFETCH(int, compression);
+    QFETCH(bool, tiled);
+    QFETCH(bool, bigEndian);
+    QFETCH(int, morePages);
+    QFETCH(QSize, viewSize);
+    const QImage image = noise(93, 57, bits == 16 ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8, 501);
+    DataDir dir;
+    QVERIFY(writeTiff(dir.path() + "/fibre.bmp", image, {bits, compression, tiled, bigEndian, morePages}));
+    QVERIFY(dir.write("test.frag", showShader));
+    MessageLog log;
+    KeptFrames frames;
+    GLWidget view;
+    view.resize(viewSize);
+    const int before = framegrabFrames();
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view) && frameAfter(before));
+    view.scroll_vert(0);
+    if (bits == 32) {
+        QCOMPARE(log.matching("Cannot load the image \"fibre.bmp\"").size(), 1);
+        QCOMPARE(view.sizeHint(), QSize(0, 0));
+        return;
+    }
+    QVERIFY2(log.messages.isEmpty(), qPrintable(log.messages.join('\n')));
+    const QImage frame = KeptFrames::last();
+    QCOMPARE(frame.size(), view.size() * view.devicePixelRatioF());
+    const Agreement agrees = agreement(frame, frame.rect(), FilteredImage(image, QRectF(QPointF(0, 0), frame.size())));
+    qInfo("worst %.1f levels over %d device pixels", agrees.worst, agrees.pixels);
+    QVERIFY2(agrees.holds(), qPrintable(agrees.problem));
 }
 
 void TestGLWidget::reportsShaderThatCannotBeReached()

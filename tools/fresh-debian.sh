@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
-# tools/fresh-debian.sh [--allow-expired] RELEASE [ROOT]
+# tools/fresh-debian.sh [--allow-expired] [--require-desktops] RELEASE [ROOT]
 #
 # Tries the two commands as a newcomer would on a fresh machine: makes a
 # minimal root of a Debian release (bookworm or 12, trixie or 13, forky or
 # testing) with debootstrap, from the Debian mirror this machine's apt uses,
 # clones the committed tree into it with ../shared beside it, and runs
-# ./run and then ./test inside. Prints what passed and what failed; exits
-# non-zero when anything failed. Needs root (it asks sudo otherwise) and
-# takes half an hour or more per release.
+# ./run and then ./test inside, in the environment a fresh machine gives
+# (HOME, PATH and TERM; no locale). Prints what passed and what failed;
+# exits non-zero when anything failed, the root's making included. Needs
+# root (it asks sudo otherwise) and takes half an hour or more per release.
 #
 # ROOT defaults to /var/tmp/ombrel-fresh-RELEASE; it is made anew on every
 # run and left behind for a look afterwards (logs in ROOT/work/logs).
 # --allow-expired lets apt in the root take a mirror's Release file past
 # its Valid-Until date, as a snapshot mirror serves it; off by default.
+# --require-desktops fails the run unless the suite's KWin and GNOME Shell
+# rows all ran and passed: none may be skipped.
 #   tools/fresh-debian.sh --enter ROOT [COMMAND...]
 # runs a shell (or COMMAND) in such a root, with the same mounts.
 set -euo pipefail
@@ -22,13 +25,15 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 usage() {
-    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
 # Mounts what the build and the suites need (processes, devices, shared
 # memory, the kernel's settings) in a mount namespace of its own, so that
-# nothing stays mounted however the run ends, and runs the command there.
+# nothing stays mounted however the run ends, and runs the command there,
+# in the environment a fresh machine's login gives: HOME, PATH and TERM, and
+# no locale (a minimal install has none, nor has a container or env -i).
 in_root() {
     local root=$1
     shift
@@ -40,7 +45,7 @@ in_root() {
         mount --rbind /sys "$root/sys"
         mount --rbind /dev "$root/dev"
         mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
-        exec chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" LANG=C.UTF-8 \
+        exec chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" \
             PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
     ' _ "$root" "$@"
 }
@@ -55,10 +60,15 @@ if [ "${1:-}" = "--enter" ]; then
 fi
 
 expired=0
-if [ "${1:-}" = "--allow-expired" ]; then
-    expired=1
+desktops=0
+while [ $# -gt 0 ]; do
+    case $1 in
+        --allow-expired) expired=1 ;;
+        --require-desktops) desktops=1 ;;
+        *) break ;;
+    esac
     shift
-fi
+done
 [ $# -ge 1 ] && [ $# -le 2 ] || usage
 case $1 in
     12|bookworm) release=bookworm number=12 ;;
@@ -96,8 +106,10 @@ security=${SECURITY_MIRROR:-$(apt_uri security)}
 [ -n "$mirror" ] || { echo "No Debian mirror found in apt's sources; set MIRROR" >&2; exit 2; }
 
 command -v debootstrap >/dev/null || {
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
+} || {
+    echo "No debootstrap here, and apt-get could not install it: no fresh Debian $number root can be made" >&2
+    exit 1
 }
 
 # A root from an earlier run goes first; nothing is mounted in it outside
@@ -164,7 +176,10 @@ clone_tree() {
     git -C "$root/work/main" log -1 --format='cloned %h %s'
 }
 
-step "debootstrap $release" "$logs/debootstrap.log" make_root || report
+if ! step "debootstrap $release" "$logs/debootstrap.log" make_root; then
+    echo "No fresh Debian $number root could be made from $mirror: nothing of the project ran in one" >&2
+    report
+fi
 step "clone" "$logs/clone.log" clone_tree || report
 
 step "./run" "$logs/run.log" in_root "$root" bash -c 'cd /work/main && ./run' || true
@@ -174,4 +189,23 @@ if [ -f "$root/work/main/build/screenshot.png" ]; then
 fi
 step "./test" "$logs/test.log" in_root "$root" bash -c 'cd /work/main && ./test' || true
 grep -E '^== |tests passed|tests failed|\*\*\*Failed|Timeout' "$logs/test.log" | sed 's/^/    /' || true
+
+# The KWin and GNOME Shell rows, as CTest reported them: each must have run.
+desktop_rows() {
+    local rows='Test +#[0-9]+: tst_(window|desktops)_(kwin|gnome)[0-9.]* '
+    local passed others
+    passed=$(grep -cE "$rows\.* +Passed" "$logs/test.log" || true)
+    others=$(grep -E "$rows" "$logs/test.log" | grep -vE "$rows\.* +Passed" || true)
+    echo "KWin and GNOME Shell rows passed: $passed"
+    if [ -n "$others" ]; then
+        echo "Rows that did not pass (a skipped one checks nothing):"
+        echo "$others"
+        return 1
+    fi
+    [ "$passed" -gt 0 ]
+}
+if [ $desktops = 1 ]; then
+    step "KWin and GNOME Shell rows all ran" "$logs/desktops.log" desktop_rows || true
+    head -n 1 "$logs/desktops.log" | sed "s/^/    /"
+fi
 report

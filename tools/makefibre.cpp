@@ -2,21 +2,26 @@
 // Draws a deterministic fibre-like test image: tangled bright strands of
 // varying brightness over a darker, noisy background. The same arguments
 // always give the same bytes, whatever the platform. KIND is rgb (the
-// default), alpha (the strands over transparency) or grey-ramp (no strands:
-// a grey ramp down the rows, as a stitched field's empty margin, which
-// compresses to almost nothing). The format follows OUTPUT's extension:
-// .bmp or .png.
+// default), alpha (the strands over transparency), grey or grey16 (8- or
+// 16-bit grey, as microscopes write) or grey-palette (8 bits with a colour
+// table of greys, as BMP holds grey); with -ramp after it (grey-ramp, say)
+// no strands but a ramp down the rows, as a stitched field's empty margin,
+// which compresses to almost nothing and is quick to make at any size. The
+// format follows OUTPUT's extension: .bmp, .png, or .tif (LZW).
 
 #include <QColor>
 #include <QByteArray>
 #include <QImage>
+#include <QImageWriter>
 #include <QString>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -38,18 +43,62 @@ private:
     std::uint64_t state;
 };
 
+// Writes the image, TIFF compressed as micrographs come.
+bool save(const QImage &image, const char *path)
+{
+    const QString name(path);
+    const QByteArray format = name.endsWith(".png", Qt::CaseInsensitive) ? "PNG"
+                            : name.endsWith(".tif", Qt::CaseInsensitive) || name.endsWith(".tiff", Qt::CaseInsensitive) ? "TIFF" : "BMP";
+    QImageWriter writer(name, format);
+    if (format == "TIFF")
+        writer.setCompression(1);
+    if (writer.write(image))
+        return true;
+    std::fprintf(stderr, "makefibre: cannot write %s: %s\n", path, qPrintable(writer.errorString()));
+    return false;
+}
+
+// The image of a kind from a brightness in 0..1 at each pixel.
+QImage shade(int width, int height, const QString &kind, const std::function<double(int, int)> &brightness)
+{
+    const bool alpha = kind == "alpha";
+    const QImage::Format format = kind == "grey16" ? QImage::Format_Grayscale16
+                                : kind == "grey" || kind == "grey-palette" ? QImage::Format_Grayscale8
+                                : alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    QImage image(width, height, format);
+    for (int py = 0; py < height; ++py) {
+        uchar *row = image.scanLine(py);
+        for (int px = 0; px < width; ++px) {
+            const double v = brightness(px, py);
+            if (format == QImage::Format_Grayscale16)
+                reinterpret_cast<quint16 *>(row)[px] = quint16(v * 65535);
+            else if (format == QImage::Format_Grayscale8)
+                row[px] = uchar(v * 255);
+            else
+                // A faint warm cast, as stained fibres under a lamp; with
+                // alpha, the strands opaque and the background nearly clear.
+                reinterpret_cast<QRgb *>(row)[px] = qRgba(int(v * 255), int(v * 240), int(v * 215), alpha ? int(v * 255) : 255);
+        }
+    }
+    if (kind == "grey-palette")
+        return image.convertToFormat(QImage::Format_Indexed8);
+    return image;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: makefibre OUTPUT [WIDTH [HEIGHT [rgb|alpha|grey-ramp]]]\n");
+        std::fprintf(stderr, "usage: makefibre OUTPUT [WIDTH [HEIGHT [rgb|alpha|grey|grey16|grey-palette[-ramp]]]]\n");
         return 2;
     }
-    const QString kind = argc > 4 ? QString(argv[4]) : QString("rgb");
-    const QByteArray format = QString(argv[1]).endsWith(".png", Qt::CaseInsensitive) ? "PNG" : "BMP";
-    if (kind != "rgb" && kind != "alpha" && kind != "grey-ramp") {
-        std::fprintf(stderr, "makefibre: KIND must be rgb, alpha or grey-ramp\n");
+    QString kind = argc > 4 ? QString(argv[4]) : QString("rgb");
+    const bool ramp = kind.endsWith("-ramp");
+    if (ramp)
+        kind.chop(5);
+    if (!QStringList{"rgb", "alpha", "grey", "grey16", "grey-palette"}.contains(kind)) {
+        std::fprintf(stderr, "makefibre: KIND must be rgb, alpha, grey, grey16 or grey-palette, with -ramp or without\n");
         return 2;
     }
     // Square unless a height is given: stitched fields are wider than tall.
@@ -60,16 +109,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "makefibre: WIDTH and HEIGHT must be 16..65535\n");
         return 2;
     }
-    if (kind == "grey-ramp") {
-        QImage ramp(width, height, QImage::Format_Grayscale8);
-        for (int py = 0; py < height; ++py)
-            std::fill_n(ramp.scanLine(py), width, uchar(16 + 200 * py / height));
-        if (!ramp.save(argv[1], format)) {
-            std::fprintf(stderr, "makefibre: cannot write %s\n", argv[1]);
-            return 1;
-        }
-        return 0;
-    }
+    if (ramp)
+        return save(shade(width, height, kind, [height](int, int py) { return (16 + 200.0 * py / height) / 255.0; }), argv[1]) ? 0 : 1;
+
     Random random(20261207);
     std::vector<float> light(std::size_t(width) * height, 0.0f);
 
@@ -102,22 +144,9 @@ int main(int argc, char **argv)
             }
         }
     }
-
-    const bool alpha = kind == "alpha";
-    QImage image(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    for (int py = 0; py < height; ++py) {
-        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(py));
-        for (int px = 0; px < width; ++px) {
-            const double background = 0.10 + 0.05 * std::sin(px * 0.011 + py * 0.007) + random.range(-0.05, 0.05);
-            const double v = std::clamp(background + light[std::size_t(py) * width + px], 0.0, 1.0);
-            // A faint warm cast, as stained fibres under a lamp; with alpha,
-            // the strands opaque and the background nearly clear.
-            row[px] = qRgba(int(v * 255), int(v * 240), int(v * 215), alpha ? int(v * 255) : 255);
-        }
-    }
-    if (!image.save(argv[1], format)) {
-        std::fprintf(stderr, "makefibre: cannot write %s\n", argv[1]);
-        return 1;
-    }
-    return 0;
+    const QImage image = shade(width, height, kind, [&](int px, int py) {
+        const double background = 0.10 + 0.05 * std::sin(px * 0.011 + py * 0.007) + random.range(-0.05, 0.05);
+        return std::clamp(background + light[std::size_t(py) * width + px], 0.0, 1.0);
+    });
+    return save(image, argv[1]) ? 0 : 1;
 }

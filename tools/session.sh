@@ -10,13 +10,17 @@
 # (weston with XWayland), kwin (KWin's Wayland session with XWayland, its
 # output an X window on an Xvfb of its own) or gnome (GNOME Shell's headless
 # Wayland session), the last two at the scale OMBREL_SESSION_SCALE gives, 1
-# unless set. The screen is 2560 x 1600 logical pixels (kwin and gnome:
+# unless set; with OMBREL_SESSION_DECORATIONS=1 their windows are decorated as
+# on those desktops (KWin's Breeze, the toolkit's own on GNOME), else not at
+# all. The screen is 2560 x 1600 logical pixels (kwin and gnome:
 # 1280 x 800) unless OMBREL_SESSION_SIZE gives another (WIDTHxHEIGHT). The
 # session's servers end with it, and its runtime folder goes. Where KWin 6,
 # or GNOME Shell with gdctl (48 and later), is not installed, such a session
 # says so and exits 77. Every session exports OMBREL_SESSION_KIND; kwin and
 # gnome also OMBREL_SCREEN_GRAB, a command that writes the screen's device
-# pixels to standard output as an image file.
+# pixels to standard output as an image file, and OMBREL_WINDOW_SIZE, one
+# that takes a window's title and WIDTHxHEIGHT or maximize and has the
+# compositor resize it (tools/windowsize.py).
 set -u
 serve=0
 if [ "${1:-}" = --serve ]; then
@@ -71,6 +75,7 @@ await() {
 # (where it is not, compositors map logical places to device pixels by a
 # ratio a little off the scale).
 scale=${OMBREL_SESSION_SCALE:-1}
+decorations=${OMBREL_SESSION_DECORATIONS:-0}
 device=$(awk -v w="${size%x*}" -v h="${size#*x}" -v s="$scale" 'BEGIN { printf "%dx%d", w * s + 0.5, h * s + 0.5 }')
 # An X display counts once a client of its own gets through.
 x_ready() { DISPLAY=$1 xdotool getdisplaygeometry >/dev/null 2>&1; }
@@ -93,8 +98,7 @@ elif [ "$kind" = kwin ]; then
     screen=":$(head -n 1 "$runtime/display")"
     await x_ready "$screen" || { echo "Xvfb at $screen refused its first client" >&2; exit 1; }
     # The output's scale and mode come from KWin's own output configuration,
-    # windows go to the top-left corner, and KWin draws no decorations (it has
-    # none installed).
+    # and windows go to the top-left corner.
     mkdir -p "$runtime/home/.config"
     cat >"$runtime/home/.config/kwinoutputconfig.json" <<JSON
 [
@@ -105,7 +109,12 @@ elif [ "$kind" = kwin ]; then
 ]
 JSON
     # X11 clients through XWayland scale themselves, as KDE sets them to.
-    printf '[Windows]\nPlacement=ZeroCornered\n[Xwayland]\nScale=%s\n' "$scale" >"$runtime/home/.config/kwinrc"
+    # Windows get KWin's own decorations (Breeze, as on Plasma) only where
+    # the session is asked for them.
+    noplugin=true
+    [ "$decorations" = 1 ] && noplugin=false
+    printf '[Windows]\nPlacement=ZeroCornered\n[Xwayland]\nScale=%s\n[org.kde.kdecoration2]\nNoPlugin=%s\n' \
+        "$scale" "$noplugin" >"$runtime/home/.config/kwinrc"
     # The installed binary's file capabilities can refuse an environment
     # like this one; a copy has none. KWin before 6 (Debian 12's 5.27) takes
     # no output scale from its configuration.
@@ -126,9 +135,11 @@ JSON
     await test -s "$runtime/kwin.env" || { echo "KWin did not start:" >&2; cat "$runtime/kwin.log" >&2; exit 1; }
     export XDG_RUNTIME_DIR=$runtime XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=$socket
     export OMBREL_SCREEN_GRAB="import -display $screen -window root ppm:-"
+    # KWin's own bus, where its scripts are loaded: for the resizer alone.
+    bus=$(sed -n 's/^DBUS_SESSION_BUS_ADDRESS=//p' "$runtime/kwin.env")
+    export OMBREL_WINDOW_SIZE="env DBUS_SESSION_BUS_ADDRESS=$bus python3 \"$here/windowsize.py\" kwin"
     export DISPLAY=$(sed -n 's/^DISPLAY=//p' "$runtime/kwin.env")
-    # The toolkit's own decoration would move the window's content.
-    export QT_WAYLAND_DISABLE_WINDOWDECORATION=1
+
 elif [ "$kind" = gnome ]; then
     # GNOME Shell reads its settings from a file of the session's own: the
     # fractional scales mutter keeps behind an experimental feature, windows
@@ -172,8 +183,9 @@ KEYS
         gdctl set --logical-monitor --primary --monitor Meta-0 --scale "$scale" >&2 ||
             { echo "GNOME Shell took no scale of $scale for $device" >&2; exit 1; }
     fi
-    export XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=$socket QT_WAYLAND_DISABLE_WINDOWDECORATION=1
+    export XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=$socket
     export OMBREL_SCREEN_GRAB="python3 \"$here/gnome/screenshot.py\""
+    export OMBREL_WINDOW_SIZE="python3 \"$here/windowsize.py\" gnome"
     unset DISPLAY
 else
     socket=wayland-ombrel
@@ -194,9 +206,19 @@ else
 fi
 unset QT_QPA_PLATFORM XAUTHORITY
 export OMBREL_SESSION_KIND=$kind
+# The toolkit's own decoration would move a window's content, which the
+# checks read back from the screen, unless the session is to decorate
+# windows as the desktop does.
+if [ "$kind" = kwin ] || [ "$kind" = gnome ]; then
+    if [ "$decorations" = 1 ]; then
+        unset QT_WAYLAND_DISABLE_WINDOWDECORATION
+    else
+        export QT_WAYLAND_DISABLE_WINDOWDECORATION=1
+    fi
+fi
 
 if [ $serve = 1 ]; then
-    for name in DISPLAY WAYLAND_DISPLAY XDG_RUNTIME_DIR XDG_SESSION_TYPE OMBREL_SESSION_KIND OMBREL_SCREEN_GRAB \
+    for name in DISPLAY WAYLAND_DISPLAY XDG_RUNTIME_DIR XDG_SESSION_TYPE OMBREL_SESSION_KIND OMBREL_SCREEN_GRAB OMBREL_WINDOW_SIZE \
         QT_WAYLAND_DISABLE_WINDOWDECORATION HOME GSETTINGS_BACKEND DBUS_SESSION_BUS_ADDRESS DBUS_SYSTEM_BUS_ADDRESS; do
         [ -n "${!name:-}" ] && echo "$name=${!name}"
     done

@@ -3,31 +3,35 @@
 OMBREL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Building and showing the viewer (headless too: Xvfb, a screenshot, the
-# window closed as a window manager would).
+# window closed as a window manager would), and reading micrographs as they
+# come: Qt's own image formats stop at BMP, PNG and JPEG, its plugins read
+# TIFF.
 OMBREL_RUN_PACKAGES=(
     cmake g++ make pkg-config
-    qtbase5-dev libqt5opengl5-dev libepoxy-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
+    qtbase5-dev libqt5opengl5-dev libepoxy-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev qt5-image-formats-plugins
     xvfb xauth xdotool imagemagick
 )
-# The rest of the suite: Wayland sessions, the Qt 6 build, the packages and
-# their lint, the sanitizer and fuzzing builds, memcheck. No version is
+# The rest of the suite: Wayland sessions, the Qt 6 build, TIFF files of
+# every layout (libtiff writes them), the packages and their lint, the
+# sanitizer and fuzzing builds, memcheck. No version is
 # pinned where the release moves it: libclang-rt-dev is clang's own runtime
 # on every release.
 OMBREL_TEST_PACKAGES=(
     weston xwayland qtwayland5
-    qt6-base-dev libqt6opengl6-dev qt6-wayland
+    qt6-base-dev libqt6opengl6-dev qt6-wayland qt6-image-formats-plugins libtiff-dev
     dpkg-dev lintian man-db
     clang libclang-rt-dev valgrind
 )
 
 # KWin's and GNOME Shell's Wayland sessions, for the rows at the fractional
 # scales laptops ship with (gdctl sets GNOME's scale, python3-gi reads its
-# screen back). Qt before 6.5 has no fractional scales on Wayland: Debian 12
+# screen back and has the compositors resize windows; Breeze decorates
+# KWin's windows as on Plasma). Qt before 6.5 has no fractional scales on Wayland: Debian 12
 # (Qt 6.4) runs none of them, and says so.
 if grep -qx 'VERSION_ID="12"' /etc/os-release 2>/dev/null; then
     OMBREL_DESKTOPS_SKIPPED="Debian 12's Qt 6.4 draws Wayland windows at the next whole scale, for the compositor to scale down: the KWin and GNOME rows at 125% to 200% run on Debian 13 and later"
 else
-    OMBREL_TEST_PACKAGES+=(kwin-wayland dbus gnome-shell mutter-common-bin python3-gi libglib2.0-bin)
+    OMBREL_TEST_PACKAGES+=(kwin-wayland kwin-style-breeze dbus gnome-shell mutter-common-bin python3-gi libglib2.0-bin)
 fi
 
 # The names that count as installed: every installed package and whatever

@@ -1,7 +1,7 @@
 #include <epoxy/gl.h>
 
 #include "toolkitview.h"
-#include "render/textureupload.h"
+#include "render/image/textureupload.h"
 
 #include <QImage>
 #include <QPixmap>
@@ -38,26 +38,22 @@ ToolkitView::~ToolkitView()
     }
 }
 
-void ToolkitView::uploadImage(const QPixmap &pixmap)
+void ToolkitView::uploadImage(const QPixmap &pixmap, const TextureUpload::Progress &progress)
 {
     // The toolkit's default upload flips the rows; without that flip texture
     // (0, 0) is the image's top-left corner, as the view's quad expects.
-    // An opaque pixmap goes up as it stands. No image of it may be held
-    // meanwhile: the toolkit would then copy it whole before its upload.
-    if (!pixmap.hasAlphaChannel()) {
+    // An opaque colour pixmap goes up as it stands. No image of it may be
+    // held meanwhile: the toolkit would then copy it whole before its upload.
+    const bool grey = TextureUpload::isGrey(pixmap.toImage().format());
+    if (!pixmap.hasAlphaChannel() && !grey) {
         bindTexture(pixmap, GL_TEXTURE_2D, GL_RGBA8, QGLContext::LinearFilteringBindOption);
         return;
     }
     // One with alpha the toolkit would first convert whole, to straight
-    // alpha: a second image-sized buffer. The same texels go up a band at a
-    // time instead.
-    const QImage image = pixmap.toImage();
-    glGenTextures(1, &ownTexture);
-    glBindTexture(GL_TEXTURE_2D, ownTexture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width(), image.height(), 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
-    TextureUpload::write(image, image.rect(), QPoint(0, 0));
+    // alpha: a second image-sized buffer; a grey one it would make four
+    // times its size. The same texels go up a band at a time instead, grey
+    // ones as one channel.
+    ownTexture = TextureUpload::newTexture(pixmap.toImage(), progress);
 }
 
 QRect ToolkitView::drawablePart() const

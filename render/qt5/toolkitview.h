@@ -3,6 +3,8 @@
 
 #include <epoxy/gl.h>
 
+#include "render/image/textureupload.h"
+
 #include <QGLWidget>
 #include <QRect>
 #include <QSize>
@@ -26,8 +28,8 @@ protected:
     void repaintNow();
     // Uploads an image that fits one texture, linearly filtered, and
     // leaves it bound; the toolkit keeps it with the context, or the view
-    // where it goes up without the toolkit.
-    void uploadImage(const QPixmap &pixmap);
+    // where it goes up without the toolkit (and then tells progress).
+    void uploadImage(const QPixmap &pixmap, const TextureUpload::Progress &progress = {});
     // The part of the view the drawable covers, in the view's logical
     // pixels (all of it), and the drawable's size in device pixels.
     QRect drawablePart() const;

@@ -2,37 +2,16 @@
 
 #include "toolkitview.h"
 #include "render/seenpart.h"
-#include "render/textureupload.h"
+#include "render/image/textureupload.h"
 #include "surfacewindow.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QImage>
 #include <QOpenGLContext>
-#include <QOpenGLTexture>
+#include <QPaintEvent>
 #include <QPixmap>
 #include <QWindow>
-
-namespace {
-
-// The image goes up from its own pixels: QOpenGLTexture's upload from a
-// QImage would first copy every image into RGBA8888, a second image-sized
-// buffer (256 MiB at 8192 x 8192) and a pass over it. Other layouts than
-// 32-bit words are converted a band of rows at a time, as that upload
-// would convert them. Texels come out as its: RGBA8, alpha not
-// premultiplied, one level, rows as they stand.
-QOpenGLTexture *uploadTexture(const QImage &image)
-{
-    auto *texture = new QOpenGLTexture(QOpenGLTexture::Target2D);
-    texture->setFormat(QOpenGLTexture::RGBA8_UNorm);
-    texture->setSize(image.width(), image.height());
-    texture->setMipLevels(1);
-    texture->allocateStorage(QOpenGLTexture::BGRA, QOpenGLTexture::UInt8);
-    texture->bind();
-    TextureUpload::write(image, image.rect(), QPoint(0, 0));
-    return texture;
-}
-
-} // namespace
 
 ToolkitView::ToolkitView(QWidget *parent)
     : QWidget(parent)
@@ -49,7 +28,8 @@ ToolkitView::ToolkitView(QWidget *parent)
 ToolkitView::~ToolkitView()
 {
     makeCurrent();
-    delete texture;
+    if (texture)
+        glDeleteTextures(1, &texture);
     delete container;
 }
 
@@ -76,17 +56,19 @@ void ToolkitView::repaintNow()
     surface->drawNow();
 }
 
-void ToolkitView::uploadImage(const QPixmap &pixmap)
+void ToolkitView::uploadImage(const QPixmap &pixmap, const TextureUpload::Progress &progress)
 {
-    // Rows go up as they stand, so texture (0, 0) is the image's top-left
-    // corner, as the view's quad expects. A null image has nothing to upload.
-    delete texture;
-    texture = nullptr;
-    if (pixmap.isNull())
-        return;
-    texture = uploadTexture(pixmap.toImage());
-    texture->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
-    texture->bind();
+    // The image goes up from its own pixels, rows as they stand, so texture
+    // (0, 0) is the image's top-left corner, as the view's quad expects.
+    // QOpenGLTexture's upload from a QImage would first copy every image
+    // into RGBA8888, a second image-sized buffer (256 MiB at 8192 x 8192),
+    // and grey ones at four times their size. A null image has nothing to
+    // upload.
+    if (texture)
+        glDeleteTextures(1, &texture);
+    texture = 0;
+    if (!pixmap.isNull())
+        texture = TextureUpload::newTexture(pixmap.toImage(), progress);
 }
 
 QRect ToolkitView::drawablePart() const
@@ -158,10 +140,12 @@ void ToolkitView::placeSurface()
     // and 6.11 never show where it is made before the window first shows
     // (weston, KWin): it is made once the window is on the screen, and then
     // kept while the window's exposure comes and goes. Qt 6.8 shows it, and
-    // there it is made with the view: a compositor gives each surface its own
-    // scale once it is made, and 6.8, given a new scale for a surface already
-    // on the screen, delivers its next frame before the new scale and says on
-    // standard error that its cached ratio was stale.
+    // there it is made with the view and draws its first frame at once, so
+    // that a frame is on its way when its scale comes: a compositor gives
+    // each surface its own scale once it is made, and 6.8 posts the new
+    // ratio to itself and asks for a frame, which, where none is on its way,
+    // it may deliver before the ratio, saying on standard error that its
+    // cached ratio was stale.
     const QWindow *own = window()->windowHandle();
     const bool madeWithView = QT_VERSION >= QT_VERSION_CHECK(6, 8, 0) && QT_VERSION < QT_VERSION_CHECK(6, 9, 0);
     if (seen.isEmpty() || !own || (!madeWithView && !container->isVisible() && !own->isExposed())) {
@@ -178,7 +162,12 @@ void ToolkitView::placeSurface()
     const bool moved = surfacePart != seen;
     surfacePart = seen;
     container->setGeometry(QRect(mapTo(window(), seen.topLeft()), seen.size()));
+    const bool made = !container->isVisible();
     container->show();
+    if (made && madeWithView && surface->handle()) {
+        QPaintEvent first(QRect(QPoint(0, 0), surface->size()));
+        QCoreApplication::sendEvent(surface, &first);
+    }
     // A new size or place in the window exposes the surface, which draws it;
     // the same place over another part of the view does not.
     if (!moved)

@@ -3,6 +3,8 @@
 
 #include <epoxy/gl.h>
 
+#include "render/image/textureupload.h"
+
 #include <QPointer>
 #include <QRect>
 #include <QSize>
@@ -10,7 +12,6 @@
 #include <QWidget>
 
 class QOpenGLContext;
-class QOpenGLTexture;
 class QPixmap;
 class SurfaceWindow;
 
@@ -42,8 +43,8 @@ protected:
     // A finished frame now, as the slider's every change needs.
     void repaintNow();
     // Uploads an image that fits one texture, linearly filtered, and
-    // leaves it bound; deleted with the view.
-    void uploadImage(const QPixmap &pixmap);
+    // leaves it bound, telling progress; deleted with the view.
+    void uploadImage(const QPixmap &pixmap, const TextureUpload::Progress &progress = {});
     // The part of the view the drawable covers, in the view's logical
     // pixels, and the drawable's size in device pixels.
     QRect drawablePart() const;
@@ -68,7 +69,7 @@ private:
     QPointer<QWidget> container;
     // The part of the view the surface was last placed over.
     QRect surfacePart;
-    QOpenGLTexture *texture = nullptr;
+    GLuint texture = 0;
     bool initialized = false;
 };
 

@@ -3,6 +3,8 @@
 
 #include <epoxy/gl.h>
 
+#include "render/image/textureupload.h"
+
 #include <QImage>
 #include <QRect>
 #include <QRectF>
@@ -23,10 +25,14 @@ public:
     TiledTexture &operator=(const TiledTexture &) = delete;
 
     // With a context current: the image's tiles, each at most largest
-    // texels a side, border included, uploaded from the image's own rows.
-    void upload(const QImage &image, int largest);
+    // texels a side, border included, uploaded from the image's own rows;
+    // progress is told the image's pixels up after each tile.
+    void upload(const QImage &image, int largest, const TextureUpload::Progress &progress = {});
     // With the context current: the textures are deleted.
     void release();
+    // With the context current: every tile filtered so (GL_LINEAR, the
+    // upload's, or GL_NEAREST).
+    void setFilter(GLint filter);
     bool isEmpty() const { return tiles.empty(); }
     int count() const { return int(tiles.size()); }
 

@@ -16,8 +16,9 @@ namespace MemoryBudget {
 // The bytes that showing an image of this size, decoded to this format,
 // takes at its peak: while the pixmap is made, the decoded image and the
 // pixmap where that is a copy; while the image goes up, the pixmap, the
-// block of it converted at a time and the texture, which on integrated GPUs
-// and software OpenGL is the same memory. An invalid format counts as
+// band of it converted at a time and the texture, which on integrated GPUs
+// and software OpenGL is the same memory. A grey image is its own pixmap and
+// goes up as it stands, one grey texel a pixel. An invalid format counts as
 // 32-bit.
 qint64 peakBytes(const QSize &size, QImage::Format format);
 

@@ -1,7 +1,7 @@
 #include <epoxy/gl.h>
 
-#include "render/tiledtexture.h"
-#include "render/textureupload.h"
+#include "render/image/tiledtexture.h"
+#include "render/image/textureupload.h"
 
 #include <algorithm>
 
@@ -45,7 +45,7 @@ std::vector<int> starts(int size, int inner)
 
 } // namespace
 
-void TiledTexture::upload(const QImage &image, int largest)
+void TiledTexture::upload(const QImage &image, int largest, const TextureUpload::Progress &progress)
 {
     release();
     imageSize = image.size();
@@ -53,6 +53,7 @@ void TiledTexture::upload(const QImage &image, int largest)
         return;
     const std::vector<int> columns = starts(image.width(), largest - 2);
     const std::vector<int> rows = starts(image.height(), largest - 2);
+    qint64 written = 0;
     for (std::size_t r = 0; r + 1 < rows.size(); ++r)
         for (std::size_t c = 0; c + 1 < columns.size(); ++c) {
             const QRect part(QPoint(columns[c], rows[r]), QPoint(columns[c + 1] - 1, rows[r + 1] - 1));
@@ -63,12 +64,14 @@ void TiledTexture::upload(const QImage &image, int largest)
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, part.width() + 2, part.height() + 2, 0, GL_BGRA,
-                         GL_UNSIGNED_BYTE, nullptr);
+            TextureUpload::allocate(image.format(), part.size() + QSize(2, 2));
             for (const Run &y : runs(part.top(), part.height(), image.height()))
                 for (const Run &x : runs(part.left(), part.width(), image.width()))
                     TextureUpload::write(image, QRect(x.from, y.from, x.length, y.length), QPoint(x.to, y.to));
             tiles.push_back(tile);
+            written += qint64(part.width()) * part.height();
+            if (progress)
+                progress(written);
         }
 }
 
@@ -77,6 +80,15 @@ void TiledTexture::release()
     for (const Tile &tile : tiles)
         glDeleteTextures(1, &tile.name);
     tiles.clear();
+}
+
+void TiledTexture::setFilter(GLint filter)
+{
+    for (const Tile &tile : tiles) {
+        glBindTexture(GL_TEXTURE_2D, tile.name);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    }
 }
 
 void TiledTexture::draw(const QSizeF &size, const QRectF &seen) const

@@ -1,5 +1,5 @@
-#include "render/memorybudget.h"
-#include "render/textureupload.h"
+#include "render/image/memorybudget.h"
+#include "render/image/textureupload.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -90,14 +90,26 @@ qint64 MemoryBudget::peakBytes(const QSize &size, QImage::Format format)
 {
     if (size.isEmpty())
         return 0;
-    const qint64 depth = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+    const QImage::Format decodedAs = format == QImage::Format_Invalid ? QImage::Format_RGB32 : format;
+    const qint64 depth = QImage::toPixelFormat(decodedAs).bitsPerPixel();
+    const qint64 pixels = qint64(size.width()) * size.height();
     // As the toolkit lays out an image: rows of whole 32-bit words.
     const qint64 decoded = (size.width() * depth + 31) / 32 * 4 * size.height();
-    // The pixmap and the texture, 4 bytes a pixel each.
-    const qint64 words = qint64(size.width()) * size.height() * 4;
-    // A 32-bit image becomes the pixmap in place; any other is copied.
-    const qint64 making = depth == 32 ? decoded : decoded + words;
-    const qint64 uploading = words + TextureUpload::largestBand(size.width()) + words;
+    // Grey stays grey: the pixmap is the decoded image itself, and its rows
+    // go up as they stand, a texel of its own depth each.
+    if (TextureUpload::isGrey(decodedAs))
+        return decoded + pixels * TextureUpload::texelBytes(decodedAs);
+    // The pixmap and the texture, 4 bytes a pixel each. An image of 32 bits
+    // or more becomes the pixmap in place (64-bit colour shrinks into its
+    // own memory: measured); any other is copied. A pixmap with alpha
+    // (premultiplied) goes up converted a band at a time; whether a colour
+    // table has alpha, its header does not say.
+    const qint64 words = pixels * 4;
+    const qint64 making = depth >= 32 ? decoded : decoded + words;
+    const bool alpha = QImage::toPixelFormat(decodedAs).alphaUsage() == QPixelFormat::UsesAlpha
+                    || decodedAs == QImage::Format_Indexed8 || depth == 1;
+    const QImage::Format pixmapFormat = alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    const qint64 uploading = words + TextureUpload::largestBand(pixmapFormat, size.width()) + words;
     return std::max(making, uploading);
 }
 
