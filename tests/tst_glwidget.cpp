@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -44,8 +45,13 @@ QImage grabLogical(GLWidget &view)
 // messages collected from the start; shown where a size is given.
 struct ShownView {
     ShownView(const QImage &image, const char *shader, const QSize &size = QSize())
+        : ShownView([&](const QString &) { return dir.writeImage(image); }, shader, size)
     {
-        ready = dir.writeImage(image) && dir.write("test.frag", shader);
+    }
+    // The image file as the writer makes it, at the path it is given.
+    ShownView(const std::function<bool(const QString &)> &writeImage, const char *shader, const QSize &size)
+    {
+        ready = writeImage(dir.path() + "/fibre.bmp") && dir.write("test.frag", shader);
         view = std::make_unique<GLWidget>();
         if (size.isValid()) {
             const int before = framegrabFrames();
@@ -347,16 +353,10 @@ void TestGLWidget::drawsGreyAsItsColourTwin()
     const QImage grey = noise(256, 192, QImage::Format_Grayscale16, 31).convertToFormat(QImage::Format_Grayscale8);
     QImage frames[2];
     for (int twin = 0; twin < 2; ++twin) {
-        DataDir dir;
-        QVERIFY(twin ? dir.writeImage(grey.convertToFormat(QImage::Format_RGB32)) : grey.save(dir.path() + "/fibre.bmp", "PNG"));
-        QVERIFY(dir.write("test.frag", showShader));
-        KeptFrames kept;
-        GLWidget view;
-        view.resize(viewSize);
-        const int before = framegrabFrames();
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view) && frameAfter(before));
-        view.scroll_vert(0);
+        ShownView shown([&](const QString &path) { return twin ? grey.convertToFormat(QImage::Format_RGB32).save(path, "BMP")
+                                                               : grey.save(path, "PNG"); }, showShader, viewSize);
+        QVERIFY(shown.ready);
+        shown.view->scroll_vert(0);
         frames[twin] = KeptFrames::last();
     }
     QVERIFY(!frames[0].isNull());
@@ -522,23 +522,17 @@ void TestGLWidget::showsTiff()
     QFETCH(int, morePages);
     QFETCH(QSize, viewSize);
     const QImage image = noise(93, 57, bits == 16 ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8, 501);
-    DataDir dir;
-    QVERIFY(writeTiff(dir.path() + "/fibre.bmp", image, {bits, compression, tiled, bigEndian, morePages}));
-    QVERIFY(dir.write("test.frag", showShader));
-    MessageLog log;
-    KeptFrames frames;
-    GLWidget view;
-    view.resize(viewSize);
-    const int before = framegrabFrames();
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view) && frameAfter(before));
+    ShownView shown([&](const QString &path) { return writeTiff(path, image, {bits, compression, tiled, bigEndian, morePages}); },
+                    showShader, viewSize);
+    QVERIFY(shown.ready);
+    GLWidget &view = *shown.view;
     view.scroll_vert(0);
     if (bits == 32) {
-        QCOMPARE(log.matching("Cannot load the image \"fibre.bmp\"").size(), 1);
+        QCOMPARE(shown.log.matching("Cannot load the image \"fibre.bmp\"").size(), 1);
         QCOMPARE(view.sizeHint(), QSize(0, 0));
         return;
     }
-    QVERIFY2(log.messages.isEmpty(), qPrintable(log.messages.join('\n')));
+    QVERIFY2(shown.log.messages.isEmpty(), qPrintable(shown.log.messages.join('\n')));
     const QImage frame = KeptFrames::last();
     QCOMPARE(frame.size(), view.size() * view.devicePixelRatioF());
     const Agreement agrees = agreement(frame, frame.rect(), FilteredImage(image, QRectF(QPointF(0, 0), frame.size())));
