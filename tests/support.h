@@ -52,6 +52,13 @@ private:
         static MessageLog *log = nullptr;
         return log;
     }
+    // On GNOME Shell the compositor's text input may leave a window a suite
+    // has already destroyed (the row before's), which the toolkit notes; the
+    // program has one window, and its whole standard error is checked apart.
+    static bool aboutGoneWindow(const QMessageLogContext &context, const QString &message)
+    {
+        return qstrcmp(context.category, "qt.qpa.wayland.textinput") == 0 && message.contains("leave event for surface 0x0");
+    }
     // Debug messages are the ones under test; the rest go on to be printed.
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
@@ -59,7 +66,7 @@ private:
             current()->messages << message;
             return;
         }
-        if (current() && type != QtInfoMsg)
+        if (current() && type != QtInfoMsg && !aboutGoneWindow(context, message))
             current()->warnings << message;
         if (current() && current()->previous)
             current()->previous(type, context, message);

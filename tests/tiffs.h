@@ -3,7 +3,7 @@
 
 // Grey TIFF files as microscopes and stitching programs write them, made
 // with libtiff from an image's pixels: 8 or 16 bits (or 32-bit float, which
-// the toolkit's reader does not take), uncompressed, LZW or Deflate, in strips
+// only Qt 6.8's reader and later take), uncompressed, LZW or Deflate, in strips
 // or tiles, either byte order, and pages after the first.
 
 #include <QImage>
