@@ -55,10 +55,7 @@ for round in $(seq "$runs"); do
 done
 
 # Columns: program seen side median-us
-awk -F'\t' '
-function median(list,   n, i, j, t, a) { n = split(list, a, " ")
-    for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] + 0 < a[i] + 0) { t = a[i]; a[i] = a[j]; a[j] = t }
-    return a[int((n + 1) / 2)] }
+awk -F'\t' "$(cat bench/median.awk)"'
 { k = $2 "|" $3; if (!(k in seen)) { seen[k] = 1; order[++n] = k }; us[$1, k] = us[$1, k] " " $4 }
 END {
     print "| seen | image | Qt 5 build ms | Qt 6 build ms | ImageJ ms | Qt 5 / ImageJ | Qt 6 / ImageJ |"

@@ -55,10 +55,7 @@ for round in $(seq "$runs"); do
 done
 
 # Columns: tree build image startup program runs ms KiB slowest
-awk -F'\t' '
-function median(list,   n, i, j, t, a) { n = split(list, a, " ")
-    for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] + 0 < a[i] + 0) { t = a[i]; a[i] = a[j]; a[j] = t }
-    return a[int((n + 1) / 2)] }
+awk -F'\t' "$(cat bench/median.awk)"'
 { k = $3 "|" $2 "|" $1; if (!(k in seen)) { seen[k] = 1; order[++n] = k }; ms[k] = ms[k] " " $7; kib[k] = kib[k] " " $8 }
 END {
     print "| image | build | tree | start ms | peak MiB | above the bare process MiB | pixmap + texture MiB | above / (pixmap + texture) |"
