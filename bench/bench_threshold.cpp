@@ -1,4 +1,4 @@
-// bench_threshold [--quick] [--maximised | --seen WxH] FOLDER
+// bench_threshold [--quick | --changes N] [--maximised | --seen WxH] FOLDER
 // A threshold change as a person makes it: the real window (Window, its
 // scroll area and slider) at its first size, filling the screen as a
 // maximised window does, or sized so that its scroll area shows WxH of the
@@ -8,7 +8,8 @@
 // one slider step to its finished frame (median, 90th percentile), the
 // frames those steps made, 100 changes queued at once as a quick drag
 // queues them (from queuing to the last finished frame), and the process's
-// peak resident memory, start-up included.
+// peak resident memory, start-up included. --changes makes a run long
+// enough to profile.
 
 #include <epoxy/gl.h>
 
@@ -28,6 +29,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -63,13 +65,15 @@ void finish()
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    bool quick = false;
+    int changes = 200;
     bool maximised = false;
     QSize seen;
     const char *folder = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0)
-            quick = true;
+            changes = 20;
+        else if (std::strcmp(argv[i], "--changes") == 0 && i + 1 < argc)
+            changes = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--maximised") == 0)
             maximised = true;
         else if (std::strcmp(argv[i], "--seen") == 0 && i + 1 < argc && std::sscanf(argv[i + 1], "%dx%d", &seen.rwidth(), &seen.rheight()) == 2)
@@ -78,7 +82,7 @@ int main(int argc, char **argv)
             folder = argv[i];
     }
     if (!folder) {
-        std::fprintf(stderr, "usage: bench_threshold [--quick] [--maximised | --seen WxH] FOLDER\n");
+        std::fprintf(stderr, "usage: bench_threshold [--quick | --changes N] [--maximised | --seen WxH] FOLDER\n");
         return 2;
     }
     QDir::setCurrent(QString::fromLocal8Bit(folder));
@@ -111,7 +115,6 @@ int main(int argc, char **argv)
         }
     }
 
-    const int changes = quick ? 20 : 200;
     int value = slider->value();
     auto step = [&]() {
         value = value == 100 ? 1 : value + 1;
