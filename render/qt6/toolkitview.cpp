@@ -23,6 +23,14 @@ ToolkitView::ToolkitView(QWidget *parent)
     container->setAttribute(Qt::WA_TransparentForMouseEvents);
     container->setFocusPolicy(Qt::NoFocus);
     container->hide();
+    // The view is made while the image decodes on its own thread. Qt 5's
+    // base loads the OpenGL driver then; the surface would load it only at
+    // its first frame, after the decode, a tenth of the start at 8192 x
+    // 8192. A context made now loads it, and the driver stays loaded with
+    // the display connection once the context is gone.
+    QOpenGLContext driverLoad;
+    driverLoad.setFormat(surface->format());
+    driverLoad.create();
 }
 
 ToolkitView::~ToolkitView()
