@@ -25,7 +25,7 @@ ToolkitView::ToolkitView(QWidget *parent)
     container->hide();
     // The view is made while the image decodes on its own thread. Qt 5's
     // base loads the OpenGL driver then; the surface would load it only at
-    // its first frame, after the decode, a tenth of the start at 8192 x
+    // its first frame, after the decode: up to a tenth of the start at 8192 x
     // 8192. A context made now loads it, and the driver stays loaded with
     // the display connection once the context is gone.
     QOpenGLContext driverLoad;
