@@ -88,20 +88,15 @@ headless() {
     LIBGL_ALWAYS_SOFTWARE=1 "$OMBREL_ROOT/tools/session.sh" x "$@"
 }
 
-# only_tracer_crashed DIR: whether every suite that failed in the last CTest
-# run in DIR failed by LeakSanitizer's tracer crashing at exit, and by
-# nothing else: no failed check, no report of a leak, a memory error or
-# undefined behaviour.
-only_tracer_crashed() {
-    local temporary=$1/Testing/Temporary name output
-    [ -s "$temporary/LastTestsFailed.log" ] || return 1
-    while IFS=: read -r _ name; do
-        output=$(awk -v name="$name" '
-            !on && match($0, /^[0-9]+\/[0-9]+ Test: /) && substr($0, RLENGTH + 1) == name { on = 1 }
-            on { print }
-            on && index($0, "\"" name "\" end time:") == 1 { on = 0 }' "$temporary/LastTest.log")
-        grep -q "Tracer caught signal" <<<"$output" || return 1
-        grep -qE "^FAIL!|ERROR: (LeakSanitizer|AddressSanitizer)|runtime error" <<<"$output" && return 1
-    done <"$temporary/LastTestsFailed.log"
-    return 0
+
+# run_suite DIR: the suite built in DIR, headless, a suite per core at a
+# time. A failing suite's whole output comes first; its failed checks are
+# said again at the end, where a log cut to its ends still shows them.
+run_suite() {
+    local dir=$1
+    headless ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" && return 0
+    echo "== What failed in $dir"
+    grep -E -A2 '^FAIL!|ERROR: (LeakSanitizer|AddressSanitizer)|runtime error|Tracer caught' \
+        "$dir/Testing/Temporary/LastTest.log" | head -60 || true
+    return 1
 }
