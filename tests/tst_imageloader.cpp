@@ -310,6 +310,15 @@ void TestImageLoader::readsWhatProcessCanHave_data()
     QTest::newRow("v1 without a limit") << qint64(8000000) << v1
         << QStringList{job + "memory.limit_in_bytes=9223372036854771712", job + "memory.usage_in_bytes=1735262208"}
         << qint64(8192000000);
+    // A cgroup at its limit with cached files, some of them mapped.
+    QTest::newRow("v2 limit, usage mostly file cache") << qint64(8000000) << v2
+        << QStringList{scope + "memory.max=4294967296", scope + "memory.current=4200000000",
+                       scope + "memory.stat=anon 1200000000\nactive_file 2000000000\ninactive_file 1000000000\nfile_mapped 500000000"}
+        << qint64(2594967296);
+    QTest::newRow("v1 limit, usage mostly file cache") << qint64(8000000) << v1
+        << QStringList{job + "memory.limit_in_bytes=4294967296", job + "memory.usage_in_bytes=4000000000",
+                       job + "memory.stat=active_file 1\nmapped_file 1\ntotal_active_file 1500000000\ntotal_inactive_file 500000000\ntotal_mapped_file 100000000"}
+        << qint64(2194967296);
     QTest::newRow("nothing to read") << qint64(-1) << QByteArray() << QStringList() << qint64(-1);
 }
 

@@ -29,15 +29,33 @@ qint64 number(const QString &path)
     return ok ? value : -1;
 }
 
-// What a cgroup's limit leaves its processes, from the limit and usage
-// files in its folder; -1 where it has no limit.
-qint64 leftIn(const QString &folder, const char *limitFile, const char *usageFile)
+// The bytes of a cgroup's memory.stat under the given key; 0 where absent.
+qint64 statBytes(const QByteArray &stat, const QByteArray &key)
 {
-    const qint64 limit = number(folder + limitFile);
-    const qint64 usage = number(folder + usageFile);
+    for (const QByteArray &line : stat.split('\n'))
+        if (line.startsWith(key + ' '))
+            return std::max<qint64>(0, line.mid(key.size() + 1).trimmed().toLongLong());
+    return 0;
+}
+
+// What a cgroup's limit leaves its processes; -1 where it has no limit. Its
+// usage counts the files it has cached, which the kernel takes back before
+// it refuses memory (MemAvailable counts them as available too): a cgroup
+// that has read or written much sits at its limit with cache, and would
+// refuse every image. What some process has mapped stays counted as used.
+qint64 leftIn(const QString &folder, bool unified)
+{
+    const qint64 limit = number(folder + (unified ? "memory.max" : "memory.limit_in_bytes"));
+    const qint64 usage = number(folder + (unified ? "memory.current" : "memory.usage_in_bytes"));
     if (limit < 0 || usage < 0)
         return -1;
-    return std::max<qint64>(0, limit - usage);
+    // v1's own keys leave out its children, whose usage it counts.
+    const QByteArray stat = contents(folder + "memory.stat");
+    const QByteArray prefix = unified ? "" : "total_";
+    const qint64 cached = statBytes(stat, prefix + "active_file") + statBytes(stat, prefix + "inactive_file");
+    const qint64 mapped = statBytes(stat, unified ? "file_mapped" : "total_mapped_file");
+    const qint64 reclaimable = std::clamp<qint64>(cached - mapped, 0, usage);
+    return std::max<qint64>(0, limit - (usage - reclaimable));
 }
 
 // The smallest of what each cgroup from the process's own up to the root
@@ -58,8 +76,7 @@ qint64 leftInCgroups()
         const QString mount = unified ? "sys/fs/cgroup" : "sys/fs/cgroup/memory";
         for (;;) {
             const QString folder = mount + (path == "/" ? QString() : path) + '/';
-            const qint64 here = unified ? leftIn(folder, "memory.max", "memory.current")
-                                        : leftIn(folder, "memory.limit_in_bytes", "memory.usage_in_bytes");
+            const qint64 here = leftIn(folder, unified);
             if (here >= 0 && (left < 0 || here < left))
                 left = here;
             if (path.isEmpty() || path == "/")

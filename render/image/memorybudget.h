@@ -24,8 +24,9 @@ qint64 peakBytes(const QSize &size, QImage::Format format);
 
 // The bytes the process can have now: the system's MemAvailable or, in
 // memory cgroups with limits (v2 memory.max, v1 memory.limit_in_bytes), the
-// smallest of those limits less the cgroup's usage, from the process's
-// cgroup up to the root, whichever is smaller. -1 where nothing can be read.
+// smallest of those limits less the cgroup's usage (its unmapped file cache
+// not counted), from the process's cgroup up to the root, whichever is
+// smaller. -1 where nothing can be read.
 qint64 availableBytes();
 
 // Where availableBytes() reads proc/ and sys/ from: "/" but in tests.
