@@ -4,8 +4,10 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
+#include <QThread>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <QWindow>
 
 namespace {
 
@@ -17,6 +19,7 @@ int &delay()
 
 // Often enough for the bar to move smoothly, seldom enough to cost nothing.
 const int paintEveryMs = 50;
+const int exposeWaitMs = 500;
 
 } // namespace
 
@@ -45,8 +48,8 @@ void LoadProgress::uploading(qint64 pixels, qint64 allPixels)
 {
     // The window is made while the file is read, where the toolkit's events
     // can be taken; inside OpenGL callbacks it can only be painted.
-    if (window && show("Handing the image to the GPU", pixels, allPixels))
-        window->repaint();
+    if (window)
+        show("Handing the image to the GPU", pixels, allPixels);
 }
 
 void LoadProgress::finish()
@@ -61,7 +64,8 @@ bool LoadProgress::show(const QString &step, qint64 done, qint64 all)
 {
     if (finished || since.elapsed() < delay())
         return false;
-    if (!window) {
+    const bool making = !window;
+    if (making) {
         window = new QWidget(nullptr);
         window->setWindowTitle(QFileInfo(file).fileName());
         auto *layout = new QVBoxLayout(window);
@@ -71,12 +75,27 @@ bool LoadProgress::show(const QString &step, qint64 done, qint64 all)
         bar->setMinimumWidth(320);
         layout->addWidget(label);
         layout->addWidget(bar);
-        window->show();
     } else if (painted.isValid() && painted.elapsed() < paintEveryMs && done < all) {
         return false;
     }
     painted.start();
     label->setText(step);
     bar->setValue(all > 0 ? int(qBound(qint64(0), done * 1000 / all, qint64(1000))) : 0);
+    if (making) {
+        window->show();
+        // Nothing painted in a window shows before the display server has
+        // exposed it, a moment after it is shown, and what was painted
+        // before is lost: the upload, which takes no events, could pass
+        // unseen. So the window waits for that moment, half a second at most.
+        QElapsedTimer waited;
+        waited.start();
+        while (!window->windowHandle()->isExposed() && waited.elapsed() < exposeWaitMs) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            QThread::msleep(1);
+        }
+    }
+    // Painted now, not when the toolkit next takes its events: inside the
+    // upload it takes none, and the load may be over before it does.
+    window->repaint();
     return true;
 }

@@ -24,8 +24,8 @@ public:
     LoadProgress &operator=(const LoadProgress &) = delete;
 
     // While the file is read, before the viewer's window shows: the window
-    // is shown where it is due, and the toolkit's events are taken so that
-    // it appears and paints.
+    // is shown where it is due, once exposed, and painted; the toolkit's
+    // events are taken meanwhile.
     void reading(qint64 bytes, qint64 fileBytes);
     // While the texture goes up, inside the view's OpenGL callbacks: the
     // window, where it is up, is painted anew and no events are taken.
