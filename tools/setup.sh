@@ -95,8 +95,16 @@ headless() {
 run_suite() {
     local dir=$1
     headless ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" && return 0
+    local temporary=$dir/Testing/Temporary name
     echo "== What failed in $dir"
-    grep -E -A2 '^FAIL!|ERROR: (LeakSanitizer|AddressSanitizer)|runtime error|Tracer caught' \
-        "$dir/Testing/Temporary/LastTest.log" | head -60 || true
+    while IFS=: read -r _ name; do
+        echo "-- $name"
+        awk -v name="$name" '
+            !on && match($0, /^[0-9]+\/[0-9]+ Test: /) && substr($0, RLENGTH + 1) == name { on = 1 }
+            on { print }
+            on && index($0, "\"" name "\" end time:") == 1 { on = 0 }' "$temporary/LastTest.log" |
+            grep -E -A3 '^FAIL!|ERROR: (LeakSanitizer|AddressSanitizer)|runtime error|Tracer caught|Test timeout' |
+            head -40 || true
+    done <"$temporary/LastTestsFailed.log"
     return 1
 }
