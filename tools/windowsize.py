@@ -11,6 +11,7 @@ import json
 import os
 import sys
 import tempfile
+import time
 
 from gi.repository import Gio, GLib
 
@@ -39,36 +40,50 @@ if kind == 'kwin':
         invocation.return_value(None)
         loop.quit()
 
-    owner = Gio.bus_own_name_on_connection(bus, 'org.ombrelgl.Found', Gio.BusNameOwnerFlags.NONE, None, None)
-    registration = bus.register_object('/Found', node.interfaces[0], counted, None, None)
+    Gio.bus_own_name_on_connection(bus, 'org.ombrelgl.Found', Gio.BusNameOwnerFlags.NONE, None, None)
+    bus.register_object('/Found', node.interfaces[0], counted, None, None)
+
+    def run(change):
+        found['count'] = -1
+        script = ('let n = 0;\nfor (const w of workspace.windowList()) {\n'
+                  '    if (w.caption !== %s) continue;\n    %s\n    ++n;\n}\n'
+                  'callDBus("org.ombrelgl.Found", "/Found", "org.ombrelgl.Found", "Count", n);\n') % (json.dumps(title), change)
+        with tempfile.NamedTemporaryFile('w', suffix='.js') as file:
+            file.write(script)
+            file.flush()
+            name = 'ombrel-windowsize-%d' % os.getpid()
+            number, = call('org.kde.KWin', '/Scripting', 'org.kde.kwin.Scripting', 'loadScript',
+                           GLib.Variant('(ss)', (file.name, name)), '(i)')
+            call('org.kde.KWin', '/Scripting/Script%d' % number, 'org.kde.kwin.Script', 'run', None, '()')
+            # KWin's call back, or 20 s.
+            waited = GLib.timeout_add_seconds(20, loop.quit)
+            loop.run()
+            if found['count'] >= 0:
+                GLib.source_remove(waited)
+            call('org.kde.KWin', '/Scripting', 'org.kde.kwin.Scripting', 'unloadScript', GLib.Variant('(s)', (name,)), '(b)')
+        return max(found['count'], 0)
+
     change = ('w.setMaximize(true, true);' if maximize else
               'w.frameGeometry = {x: w.frameGeometry.x, y: w.frameGeometry.y, width: %d, height: %d};' % (width, height))
-    script = ('let n = 0;\nfor (const w of workspace.windowList()) {\n'
-              '    if (w.caption !== %s) continue;\n    %s\n    ++n;\n}\n'
-              'callDBus("org.ombrelgl.Found", "/Found", "org.ombrelgl.Found", "Count", n);\n') % (json.dumps(title), change)
-    with tempfile.NamedTemporaryFile('w', suffix='.js') as file:
-        file.write(script)
-        file.flush()
-        name = 'ombrel-windowsize-%d' % os.getpid()
-        number, = call('org.kde.KWin', '/Scripting', 'org.kde.kwin.Scripting', 'loadScript',
-                       GLib.Variant('(ss)', (file.name, name)), '(i)')
-        call('org.kde.KWin', '/Scripting/Script%d' % number, 'org.kde.kwin.Script', 'run', None, '()')
-        GLib.timeout_add_seconds(20, loop.quit)
-        loop.run()
-        call('org.kde.KWin', '/Scripting', 'org.kde.kwin.Scripting', 'unloadScript', GLib.Variant('(s)', (name,)), '(b)')
-    bus.unregister_object(registration)
-    Gio.bus_unown_name(owner)
-    count = found['count']
 elif kind == 'gnome':
     # GNOME 49 dropped maximize()'s flags.
     change = ('(Meta.MaximizeFlags ? w.maximize(Meta.MaximizeFlags.BOTH) : w.maximize())' if maximize else
               'w.move_resize_frame(true, w.get_frame_rect().x, w.get_frame_rect().y, %d, %d)' % (width, height))
-    code = ('const Meta = imports.gi.Meta; global.get_window_actors().map(a => a.meta_window)'
-            '.filter(w => w.get_title() === %s).map(w => %s).length') % (json.dumps(title), change)
-    done, count = call('org.gnome.Shell', '/org/gnome/Shell', 'org.gnome.Shell', 'Eval', GLib.Variant('(s)', (code,)), '(bs)')
-    if not done:
-        sys.exit('GNOME Shell did not evaluate it: %s' % count)
-    count = int(count)
+
+    def run(change):
+        code = ('const Meta = imports.gi.Meta; global.get_window_actors().map(a => a.meta_window)'
+                '.filter(w => w.get_title() === %s).map(w => %s).length') % (json.dumps(title), change)
+        done, count = call('org.gnome.Shell', '/org/gnome/Shell', 'org.gnome.Shell', 'Eval', GLib.Variant('(s)', (code,)), '(bs)')
+        if not done:
+            sys.exit('GNOME Shell did not evaluate it: %s' % count)
+        return int(count)
 else:
     sys.exit('usage: windowsize.py kwin|gnome TITLE (WIDTHxHEIGHT|maximize)')
-sys.exit(0 if count > 0 else 1)
+
+# A window that has drawn its first frame may not be the compositor's yet
+# (its first buffer still on its way): it is waited for, up to 10 s, by
+# asking for it with no change, and then changed once.
+deadline = time.monotonic() + 10
+while run('w') == 0 and time.monotonic() < deadline:
+    time.sleep(0.05)
+sys.exit(0 if run(change) > 0 else 1)
