@@ -88,7 +88,6 @@ headless() {
     LIBGL_ALWAYS_SOFTWARE=1 "$OMBREL_ROOT/tools/session.sh" x "$@"
 }
 
-
 # run_suite DIR: the suite built in DIR, headless, a suite per core at a
 # time. A failing suite's whole output comes first; its failed checks are
 # said again at the end, where a log cut to its ends still shows them.
